@@ -1,0 +1,20 @@
+# kv_add_test(name SOURCES ... LIBS ...): one GoogleTest executable, one CTest entry.
+# In the Windows tree CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR (Wine).
+if(WIN32 AND NOT KV_FUZZ)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(KV_GTEST_MAIN gtest_main)
+elseif(NOT KV_FUZZ)
+  find_package(GTest REQUIRED)
+  set(KV_GTEST_MAIN GTest::gtest_main)
+endif()
+
+function(kv_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${KV_GTEST_MAIN})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,62 @@
+// The seam between the portable console and the window that shows it.
+// The core asks this interface for everything only the platform can do; it never
+// includes a platform header. All calls come on the console window's thread.
+#pragma once
+
+#include <cstdint>
+
+namespace console {
+
+using BitmapHandle = void*;  // the platform's bitmap (an HBITMAP on Windows)
+
+struct ClientSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// A bitmap the host created; bits points at width * height * 3 bytes, bottom-up.
+struct HostBitmap {
+    BitmapHandle handle = nullptr;
+    uint8_t* bits = nullptr;
+};
+
+class ConsoleHost {
+public:
+    virtual ~ConsoleHost() = default;
+
+    // Sends a message to the console's own window and returns its result. Synchronous:
+    // the call re-enters the console's dispatch before it returns.
+    virtual int32_t sendToSelf(uint32_t message, uint32_t wparam, intptr_t lparam) = 0;
+
+    // The window's client area, in pixels.
+    virtual ClientSize clientSize() = 0;
+
+    // A zero-initialised 24-bit bottom-up bitmap; width is already a multiple of 4.
+    // A failure gives a null handle and null bits.
+    virtual HostBitmap createBitmap(int32_t width, int32_t height) = 0;
+    virtual void deleteBitmap(BitmapHandle bitmap) = 0;
+
+    // Invalidates the whole client area and repaints it before returning.
+    virtual void redrawNow() = 0;
+
+    // 256 entries: the platform's ANSI-to-OEM conversion of every single byte.
+    virtual const uint8_t* ansiToOemTable() = 0;
+
+    // Wakes the window's notification thread (the callback runs there, not here).
+    virtual void signalNotify() = 0;
+
+    // Signals the window's input event (character input, destruction).
+    virtual void signalInput() = 0;
+};
+
+// What a paint step draws on the window's surface.
+class ConsolePainter {
+public:
+    virtual ~ConsolePainter() = default;
+    // Copies the bitmap unscaled to the client area at (0, 0).
+    virtual void copyBitmap(BitmapHandle bitmap, const uint8_t* bits, int32_t width, int32_t height) = 0;
+    // One horizontal line of a solid pen, from x0 to x1 inclusive.
+    virtual void horizontalLine(int32_t x0, int32_t x1, int32_t y, uint8_t red, uint8_t green, uint8_t blue) = 0;
+};
+
+}  // namespace console

@@ -1,0 +1,25 @@
+// Typed keys of a console: the key ring of each screen, the editing codes made of
+// keys without a character, and the freeze and Scroll Lock pause of the picture.
+// Portable; runs on the console window's thread.
+#pragma once
+
+#include <cstdint>
+
+#include "instance.h"
+
+namespace console {
+
+// Appends a character to the active screen's ring; a full ring drops it.
+void queueChar(ConsoleScreen& screen, uint8_t c);
+// CONM_GETKEY: 255 without an active screen, 27 while closing, 0 when empty.
+int32_t takeKey(ConsoleInstance& instance);
+
+// WM_KEYDOWN on the active screen. Returns true when the key was consumed (Scroll
+// Lock); otherwise the caller gives it default processing. Editing keys are sent to
+// the window as characters through the host's WM_CHAR.
+bool keyDown(ConsoleScreen& screen, ConsoleHost& host, uint32_t virtualKey);
+
+// CONM_SETFREEZE: sets bit 0 of flags, clears bits 8-31, refreshes when bit 0 changed.
+int32_t setFreeze(ConsoleScreen& screen, ConsoleHost& host, bool freeze);
+
+}  // namespace console

@@ -1,0 +1,103 @@
+// A console screen: one text page with its cell buffers, cursor, attribute, palette,
+// key ring and bitmaps, and the output operations on it. Portable: pixels are produced
+// by render.h, never here; all platform effects go through ConsoleHost.
+#pragma once
+
+#include <cstdint>
+
+#include "host.h"
+
+namespace console {
+
+using ConsoleCell = uint16_t;      // low byte OEM character, high byte attribute
+using ConsoleAttribute = uint8_t;  // bits 0-3 fore, 4-6 back, 7 blink
+
+constexpr int32_t kMaxGridSide = 256;  // columns and rows travel in 8-bit fields
+constexpr int kPaletteBytes = 48;
+
+enum ScreenFlags : uint32_t {
+    kFlagFrozen = 1u << 0,
+    kFlagPaused = 1u << 1,
+};
+
+enum FontId : uint32_t { kNoFont = 0, kFont8x8 = 1, kFont8x16 = 2 };
+
+struct ConsoleScreen {
+    const uint8_t* fontTable;
+    uint16_t glyphOffset;
+    ConsoleCell* liveCells;
+    ConsoleCell* shadowCells;
+    ConsoleCell* displayCells;
+    ConsoleCell* scrollCells;
+    uint8_t* paletteRef;
+    uint8_t palette[kPaletteBytes];
+    ConsoleAttribute attribute;
+    int32_t bufferBytes;
+    uint32_t flags;
+    uint8_t selectEnabled;
+    uint8_t selecting;
+    uint8_t screenIndex;
+    BitmapHandle bitmapA;
+    BitmapHandle bitmapB;
+    uint8_t* bitsA;
+    uint8_t* bitsB;
+    int32_t cursorColumn;
+    int32_t cursorRow;
+    int32_t savedCursorColumn;
+    int32_t savedCursorRow;
+    int32_t cellWidth;
+    int32_t cellHeight;
+    int32_t columns;
+    int32_t rows;
+    int32_t bitmapWidth;
+    int32_t bitmapHeight;
+    uint8_t cursorStartLine;
+    uint8_t cursorEndLine;
+    uint32_t lastKey;
+    int32_t selectionAnchor;
+    int32_t selectionEnd;
+    uint32_t colorMode;
+    uint32_t listenerWindow;
+    uint32_t listenerValue;
+    uint32_t listenerCell;
+    uint8_t keyRing[256];
+    uint8_t keyRead;
+    uint8_t keyWrite;
+    uint32_t fontId;
+    uint8_t blinkPhase;
+    uint8_t blinkTicks;
+};
+
+// The 16-bit cell index shared by every operation: row * columns + column, mod 65,536.
+inline uint16_t cellIndex(const ConsoleScreen& s, int32_t column, int32_t row) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(row) * static_cast<uint32_t>(s.columns) +
+                                 static_cast<uint32_t>(column));
+}
+
+inline int32_t cellCount(const ConsoleScreen& s) { return s.bufferBytes / 2; }
+
+inline bool hasCells(const ConsoleScreen& s) { return s.liveCells != nullptr && s.bufferBytes > 0; }
+
+// A zero-filled record with its number and the default palette; no font, no cells, no bitmaps.
+ConsoleScreen* newScreen(uint8_t index);
+// Frees the bitmaps (through the host) and the cell buffers, then the record.
+void deleteScreen(ConsoleScreen* screen, ConsoleHost& host);
+void releaseScreen(ConsoleScreen& screen, ConsoleHost& host);
+
+// Lays the grid out for a font selector on the client size; see CONM_SETFONT for results.
+int32_t setFont(ConsoleScreen& screen, ConsoleHost& host, uint32_t selector, uint32_t wparam);
+
+void putChar(ConsoleScreen& screen, ConsoleHost& host, uint8_t c);
+// putChar for every byte before the NUL; the conversion table is fetched once.
+void putString(ConsoleScreen& screen, ConsoleHost& host, const char* text);
+void advanceCursor(ConsoleScreen& screen, ConsoleHost& host);
+void newLine(ConsoleScreen& screen, ConsoleHost& host);
+void scrollUp(ConsoleScreen& screen, uint32_t top, uint32_t left, uint32_t right, uint32_t bottom);
+void clearScreen(ConsoleScreen& screen);
+void markForRedraw(ConsoleScreen& screen);
+// -1 when the cell lies outside the grid or there are no cells.
+int32_t putCell(ConsoleScreen& screen, uint32_t column, uint32_t row, ConsoleCell value);
+// Row in bits 16-31, column in 0-15; -1 without a font.
+int32_t pointToCell(const ConsoleScreen& screen, uint32_t x, uint32_t y);
+
+}  // namespace console
