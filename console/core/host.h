@@ -47,6 +47,13 @@ public:
 
     // Signals the window's input event (character input, destruction).
     virtual void signalInput() = 0;
+
+    // Waits for the next message of the calling thread and dispatches it (a nested
+    // message loop step of a key wait). False when no message could be taken.
+    virtual bool pumpMessage() = 0;
+
+    // Gives the console window the keyboard focus.
+    virtual void setFocus() = 0;
 };
 
 // What a paint step draws on the window's surface.
