@@ -49,7 +49,9 @@ public:
     virtual void signalInput() = 0;
 
     // Waits for the next message of the calling thread and dispatches it (a nested
-    // message loop step of a key wait). False when no message could be taken.
+    // message loop step of a key wait). False when no message could be taken or when
+    // the console window was destroyed meanwhile: the caller then returns at once,
+    // without touching the instance or its screens again.
     virtual bool pumpMessage() = 0;
 
     // Gives the console window the keyboard focus.

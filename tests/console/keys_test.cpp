@@ -1,0 +1,82 @@
+// Key ring, editing codes, Scroll Lock, and the key wait with its nested message loop.
+#include <gtest/gtest.h>
+
+#include "recording_host.h"
+
+namespace console {
+namespace {
+
+TEST(KeyRing, HoldsAtMost255CharactersAndDropsTheRest) {
+    RecordingHost host;
+    makeScreen(host);
+    for (int i = 1; i <= 256; ++i) host.send(kWmChar, static_cast<uint32_t>(i));
+    EXPECT_EQ(host.inputs, 256) << "a dropped character still signals input";
+    EXPECT_EQ(host.send(CONM_GETKEY), 1);
+    host.send(kWmChar, 'z');
+    for (int i = 2; i <= 255; ++i) ASSERT_EQ(host.send(CONM_GETKEY), i);
+    EXPECT_EQ(host.send(CONM_GETKEY), 'z') << "reading one made room for one";
+    EXPECT_EQ(host.send(CONM_GETKEY), 0);
+}
+
+TEST(KeyRing, ClosingWindowReadsAsEscape) {
+    RecordingHost host;
+    makeScreen(host);
+    host.send(kWmChar, 'a');
+    host.instance.closing = 1;
+    EXPECT_EQ(host.send(CONM_GETKEY), 27);
+}
+
+TEST(KeyRing, EditingKeysBecomeCodesAndScrollLockPauses) {
+    RecordingHost host;
+    ConsoleScreen& s = makeScreen(host);
+    host.sent.clear();
+    EXPECT_TRUE(host.raw(kWmKeyDown, 0x24).useDefault);  // Home
+    EXPECT_EQ(s.lastKey, 0x24u);
+    EXPECT_EQ(host.send(CONM_GETKEY), CONK_HOME);
+    host.send(kWmKeyDown, 0x26);  // Up arrow: no code
+    EXPECT_EQ(host.send(CONM_GETKEY), 0);
+
+    const DispatchResult r = host.raw(kWmKeyDown, 145);
+    EXPECT_FALSE(r.useDefault);
+    EXPECT_EQ(s.flags, uint32_t{kFlagPaused});
+    EXPECT_EQ(s.lastKey, 0x26u);
+    host.send(kWmKeyDown, 145);
+    EXPECT_EQ(s.flags, 0u);
+    EXPECT_EQ(host.send(CONM_GETKEY), 0) << "Scroll Lock never reaches the ring";
+    EXPECT_EQ(host.count(CONM_REFRESH), 0u) << "a pause asks for no redraw";
+    EXPECT_EQ(host.count(kWmChar), 1u) << "Home went to the window as a character";
+}
+
+TEST(KeyWait, NestedLoopDeliversTheTypedCharacter) {
+    RecordingHost host;
+    makeScreen(host);
+    int pumped = 0;
+    host.pump = [&] {
+        // Other messages keep running during the wait, console ones included.
+        ++pumped;
+        host.send(CONM_PUTCHAR, 0, '.');
+        if (pumped == 3) host.send(kWmChar, 'k');
+        return true;
+    };
+    EXPECT_EQ(host.send(CONM_WAITKEY), 'k');
+    EXPECT_EQ(pumped, 3);
+    EXPECT_EQ(host.instance.screens[0]->cursorColumn, 3);
+}
+
+TEST(KeyWait, EndsWithoutACharacterWhenAbortedClosedOrGone) {
+    RecordingHost host;
+    makeScreen(host);
+    host.instance.waitAbort = 1;
+    host.pump = [&] { host.instance.waitAbort = 1; return true; };
+    EXPECT_EQ(host.send(CONM_WAITKEY), 0) << "an abort set before the wait is cleared, one during it counts";
+    host.pump = [&] { host.instance.closing = 1; return true; };
+    EXPECT_EQ(host.send(CONM_WAITKEY), 0);
+    host.instance.closing = 0;
+    host.pump = [] { return false; };
+    EXPECT_EQ(host.send(CONM_WAITKEY), 0) << "window destroyed under the wait";
+    host.pump = [&] { host.send(CONM_DELETESCREEN, 0); return true; };
+    EXPECT_EQ(host.send(CONM_WAITKEY), 0) << "active screen deleted during the wait";
+}
+
+}  // namespace
+}  // namespace console

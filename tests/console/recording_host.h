@@ -1,0 +1,94 @@
+// A stand-in for the console window in native tests: self-sent messages go back
+// through the portable dispatch (as SendMessage would), and every request the core
+// makes of its window is recorded so that tests can assert on it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "console/core/dispatch.h"
+#include "console/core/oem_table.h"
+
+namespace console {
+
+struct SentMessage {
+    uint32_t message;
+    uint32_t wparam;
+    intptr_t lparam;
+};
+
+class RecordingHost : public ConsoleHost {
+public:
+    explicit RecordingHost(int32_t width = 951, int32_t height = 427) : client_{width, height} {}
+
+    ConsoleInstance instance{};
+    std::vector<SentMessage> sent;
+    int redraws = 0;
+    int notifies = 0;
+    int inputs = 0;
+    int focuses = 0;
+    int bitmapsCreated = 0;
+    bool failBitmaps = false;
+    std::function<bool()> pump;  // one step of a nested message loop
+
+    void setClient(int32_t width, int32_t height) { client_ = {width, height}; }
+
+    intptr_t send(uint32_t message, uint32_t wparam = 0, intptr_t lparam = 0) {
+        const DispatchResult r = dispatchMessage(instance, *this, message, wparam, lparam);
+        return r.useDefault ? 0 : r.value;
+    }
+
+    DispatchResult raw(uint32_t message, uint32_t wparam = 0, intptr_t lparam = 0) {
+        return dispatchMessage(instance, *this, message, wparam, lparam);
+    }
+
+    size_t count(uint32_t message) const {
+        size_t n = 0;
+        for (const auto& m : sent) n += m.message == message ? 1 : 0;
+        return n;
+    }
+
+    size_t liveBitmaps() const { return bitmaps_.size(); }
+
+    ~RecordingHost() override { releaseAllScreens(instance, *this); }
+
+    int32_t sendToSelf(uint32_t message, uint32_t wparam, intptr_t lparam) override {
+        sent.push_back({message, wparam, lparam});
+        return static_cast<int32_t>(send(message, wparam, lparam));
+    }
+    ClientSize clientSize() override { return client_; }
+    HostBitmap createBitmap(int32_t width, int32_t height) override {
+        if (failBitmaps) return {};
+        ++bitmapsCreated;
+        auto bits = std::make_unique<uint8_t[]>(static_cast<size_t>(width) * height * 3);
+        uint8_t* raw = bits.get();
+        bitmaps_[raw] = std::move(bits);
+        return {raw, raw};
+    }
+    void deleteBitmap(BitmapHandle bitmap) override { bitmaps_.erase(static_cast<uint8_t*>(bitmap)); }
+    void redrawNow() override { ++redraws; }
+    const uint8_t* ansiToOemTable() override { return cp1252ToCp437; }
+    void signalNotify() override { ++notifies; }
+    void signalInput() override { ++inputs; }
+    bool pumpMessage() override { return pump ? pump() : false; }
+    void setFocus() override { ++focuses; }
+
+private:
+    ClientSize client_;
+    std::map<uint8_t*, std::unique_ptr<uint8_t[]>> bitmaps_;
+};
+
+// A screen made and laid out the way the main dialog does it.
+inline ConsoleScreen& makeScreen(RecordingHost& host, uint8_t n = 0, uint32_t font = 2, bool color = true) {
+    host.send(CONM_CREATESCREEN, n);
+    host.send(CONM_SELECTSCREEN, n);
+    if (color) host.send(CONM_SETCOLORMODE, n, 1);
+    host.send(CONM_SETFONT, n | (font << 8));
+    return *host.instance.screens[n];
+}
+
+inline ConsoleCell cellAt(const ConsoleScreen& s, int column, int row) { return s.liveCells[row * s.columns + column]; }
+
+}  // namespace console
