@@ -234,15 +234,15 @@ void paintRow8(const ConsoleScreen& s, int32_t row, const PendingCell* cells, in
     const int32_t height = std::min(s.cellHeight, 16);
     for (int32_t k = 0; k < count; ++k) {
         const PendingCell& p = cells[k];
-        const uint64_t f0 = p.fore->words[0], f1 = p.fore->words[1], f2 = p.fore->words[2];
-        const uint64_t b0 = p.back->words[0], b1 = p.back->words[1], b2 = p.back->words[2];
-        const uint64_t flip = p.flip;
+        // A pixel byte is back ^ ((fore ^ back) & mask); inverting flips the back term.
+        const uint64_t b0 = p.back->words[0] ^ p.flip, b1 = p.back->words[1] ^ p.flip, b2 = p.back->words[2] ^ p.flip;
+        const uint64_t x0 = p.fore->words[0] ^ p.back->words[0], x1 = p.fore->words[1] ^ p.back->words[1],
+                       x2 = p.fore->words[2] ^ p.back->words[2];
         const uint8_t* glyph = p.glyph;
         uint8_t* out = lines + static_cast<size_t>(p.column) * 24;
         for (int32_t i = 0; i < height; ++i, out += kLine) {
             const uint64_t* m = kRowMask.words[glyph[i]];
-            const uint64_t w[3] = {((f0 & m[0]) | (b0 & ~m[0])) ^ flip, ((f1 & m[1]) | (b1 & ~m[1])) ^ flip,
-                                   ((f2 & m[2]) | (b2 & ~m[2])) ^ flip};
+            const uint64_t w[3] = {b0 ^ (x0 & m[0]), b1 ^ (x1 & m[1]), b2 ^ (x2 & m[2])};
             std::memcpy(out, w, sizeof w);
         }
     }
