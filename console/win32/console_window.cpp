@@ -1,0 +1,124 @@
+// The "quorvend.console" window procedure and the registration of both classes.
+// Must stay a list of dispatches: state lives in the block, console behaviour in the
+// portable core; only creation, destruction and painting are handled here.
+#include "console_window.h"
+
+#include "console/core/dispatch.h"
+#include "console/core/render.h"
+#include "instance_block.h"
+#include "registry.h"
+#include "sdk/quorvend_console.h"
+#include "win32_host.h"
+
+namespace console {
+namespace win32 {
+
+namespace {
+
+// Counts the procedure frames running for a block, and releases a destroyed block when
+// the outermost one returns: a WM_DESTROY that arrives inside a key wait must not free
+// what the waiting frame still reads.
+class DispatchFrame {
+public:
+    DispatchFrame(HWND window, InstanceBlock& block) : window_(window), block_(block) { ++block_.dispatchDepth; }
+    ~DispatchFrame() {
+        if (--block_.dispatchDepth == 0 && block_.releasePending) releaseBlock(window_, &block_);
+    }
+    DispatchFrame(const DispatchFrame&) = delete;
+    DispatchFrame& operator=(const DispatchFrame&) = delete;
+
+private:
+    HWND window_;
+    InstanceBlock& block_;
+};
+
+void restoreProcedure(HWND window) {
+    if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC)) != consoleWindowProc) {
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(consoleWindowProc));
+    }
+}
+
+bool OnCreate(HWND window) { return createInstance(window, consoleWindowProc); }
+
+LRESULT OnDestroy(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lparam) {
+    beginDestroy(window, block);
+    return DefWindowProcA(window, WM_DESTROY, wparam, lparam);
+}
+
+LRESULT OnPaint(HWND window, ConsoleInstance& instance, WPARAM wparam, LPARAM lparam) {
+    ConsoleScreen* screen = instance.activeScreen;
+    if (screen == nullptr) return DefWindowProcA(window, WM_PAINT, wparam, lparam);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc != nullptr) {
+        RECT client = {0, 0, 0, 0};
+        GetClientRect(window, &client);
+        DcPainter painter(dc, client.right, client.bottom);
+        paintConsole(*screen, painter);
+    }
+    EndPaint(window, &paint);
+    return 0;
+}
+
+LRESULT OnConsoleMessage(HWND window, ConsoleInstance& instance, UINT message, WPARAM wparam, LPARAM lparam) {
+    Win32ConsoleHost host(window, instance);
+    DispatchResult result = dispatchMessage(instance, host, message, static_cast<uint32_t>(wparam),
+                                            static_cast<intptr_t>(lparam));
+    if (result.useDefault) return DefWindowProcA(window, message, wparam, lparam);
+    return static_cast<LRESULT>(result.value);
+}
+
+void registerClass(HINSTANCE module, const char* name, WNDPROC procedure) {
+    WNDCLASSEXA wc;
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = procedure;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = module;
+    wc.hIcon = nullptr;
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = name;
+    wc.hIconSm = nullptr;
+    RegisterClassExA(&wc);  // a second registration fails harmlessly
+}
+
+}  // namespace
+
+void registerConsoleClasses(HINSTANCE module) {
+    registerClass(module, QUORVEND_CONSOLE_CLASS, consoleWindowProc);
+    registerClass(module, QUORVEND_MODAL_CONSOLE_CLASS, modalConsoleWindowProc);
+    g_consoleRegistry.initialise();
+}
+
+// Every message, even those before WM_CREATE and after WM_DESTROY, needs a registered
+// block; without one the message gets -1 and no default processing.
+LRESULT CALLBACK consoleWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_CREATE && !OnCreate(window)) return -1;
+
+    ConsoleInstance* instance = g_consoleRegistry.find(window);
+    if (instance == nullptr) return -1;
+    InstanceBlock& block = blockOf(*instance);
+    DispatchFrame frame(window, block);
+
+    // Torn down even when other code has cleared valid, so that its thread, timer and
+    // registry entry never outlive the window (whose handle may be reused).
+    if (message == WM_DESTROY) return OnDestroy(window, block, wparam, lparam);
+    if (instance->valid == 0) return -1;
+
+    // Undo any subclassing. The mouse handlers run behind this same check, so
+    // WM_MOUSEMOVE needs no second one.
+    restoreProcedure(window);
+
+    switch (message) {
+    case WM_PAINT:
+        return OnPaint(window, *instance, wparam, lparam);
+    default:
+        return OnConsoleMessage(window, *instance, message, wparam, lparam);
+    }
+}
+
+}  // namespace win32
+}  // namespace console

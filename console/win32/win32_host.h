@@ -1,0 +1,58 @@
+// The Win32 side of the console seam: what the portable core asks of a window (messages
+// to itself, client size, DIB sections, repaint, events, the nested pump) and the paint
+// surface. Thin wrappers only: no console logic and no state beyond one message or paint.
+#pragma once
+
+#include <windows.h>
+
+#include "console/core/host.h"
+#include "console/core/instance.h"
+
+namespace console {
+namespace win32 {
+
+// Built on the stack for one message, on the console window's thread; every call
+// comes back synchronously on that thread.
+class Win32ConsoleHost : public ConsoleHost {
+public:
+    Win32ConsoleHost(HWND window, ConsoleInstance& instance) : window_(window), instance_(instance) {}
+
+    int32_t sendToSelf(uint32_t message, uint32_t wparam, intptr_t lparam) override;
+    ClientSize clientSize() override;
+    HostBitmap createBitmap(int32_t width, int32_t height) override;
+    void deleteBitmap(BitmapHandle bitmap) override;
+    void redrawNow() override;
+    const uint8_t* ansiToOemTable() override;
+    void signalNotify() override;
+    void signalInput() override;
+    bool pumpMessage() override;
+    void setFocus() override;
+
+private:
+    HWND window_;
+    ConsoleInstance& instance_;
+};
+
+// Draws on the device context of one paint; the pen of the latest colour is kept for
+// the next line, since a cursor is several lines of the same colour.
+class DcPainter : public ConsolePainter {
+public:
+    DcPainter(HDC dc, int width, int height) : dc_(dc), width_(width), height_(height) {}
+    ~DcPainter() override;
+    DcPainter(const DcPainter&) = delete;
+    DcPainter& operator=(const DcPainter&) = delete;
+
+    void copyBitmap(BitmapHandle bitmap, const uint8_t* bits, int32_t width, int32_t height) override;
+    void horizontalLine(int32_t x0, int32_t x1, int32_t y, uint8_t red, uint8_t green, uint8_t blue) override;
+
+private:
+    HDC dc_;
+    int width_;
+    int height_;
+    HPEN pen_ = nullptr;
+    HGDIOBJ previousPen_ = nullptr;
+    COLORREF penColor_ = 0;
+};
+
+}  // namespace win32
+}  // namespace console
