@@ -11,4 +11,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The 32-bit loader itself; it runs in the test session's 64-bit prefix too.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

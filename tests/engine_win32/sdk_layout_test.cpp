@@ -8,11 +8,16 @@
 #include "engine/win32/host_services.h"
 #include "sdk/kelvane_install.h"
 
-static_assert(sizeof(void*) == 4, "the engine's Win32 layer targets 32-bit Windows");
+#if !defined(_WIN64)
+static_assert(sizeof(void*) == 4, "the product's records are 32-bit layouts");
 static_assert(sizeof(engine::KeyValueNode) == 16 && sizeof(engine::KeyValueEntry) == 768, "list records");
 static_assert(offsetof(engine::KeyValueNode, tail) == 12, "tail offset");
 static_assert(sizeof(InstallHostInterface) == 48, "host interface");
 static_assert(offsetof(InstallHostInterface, printText) == 40, "printText offset");
+#else
+static_assert(sizeof(engine::KeyValueNode) == 32 && sizeof(engine::KeyValueEntry) == 768, "list records");
+static_assert(offsetof(engine::KeyValueNode, tail) == 24, "tail offset");
+#endif
 
 extern "C" const char* kelvane_sdk_header_check(const InstallHostInterface* host, const KeyValueNode* list);
 

@@ -23,7 +23,11 @@ TEST(Win32Smoke, SendMessageRoundTrip) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(SendMessageA(window, WM_USER + 1, 40, 2), 42);
     EXPECT_TRUE(DestroyWindow(window));
-    EXPECT_EQ(sizeof(void*), 4u) << "the target is 32-bit";
+#if defined(_WIN64)
+    EXPECT_EQ(sizeof(void*), 8u) << "the 64-bit build";
+#else
+    EXPECT_EQ(sizeof(void*), 4u) << "the product is 32-bit";
+#endif
 }
 
 }  // namespace
