@@ -1,0 +1,78 @@
+// Install-module hosting without any window: the call block handed to the module, the
+// program directory, the module path, the narrow library load, the system error text
+// and the entry call. Shows nothing and starts no thread; callers report and schedule.
+//
+// Shape, as the front-end and the module test host use it:
+//   ComputeProgramDirectory(); BuildModulePath(g_programDirectory, g_moduleFileName, path);
+//   HMODULE m = LoadInstallModule(path, &error);        // ComposeLoadFailure(path, error, ...) on null
+//   InstallCallBlock* b = NewInstallCallBlock(owner);   // never freed
+//   FillInstallCallBlock(*b, entry, g_programName);     // entry from GetProcAddress
+//   ... on the worker: b->host.mainWindow = ...; CallInstallEntry(b->entry, &b->host);
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sdk/kelvane_install.h"
+
+namespace engine::win32 {
+
+// What one start of the worker owns. The module receives &host, the 48-byte tail; entry
+// and owner are the host's own. 56 bytes on the 32-bit target, natural layout on 64-bit.
+struct InstallCallBlock {
+    InstallEntry entry;         //  0
+    InstallHostInterface host;  //  4
+    void* owner;                // 52: the main dialog object, host-private
+};
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(InstallCallBlock) == 56, "call block size");
+static_assert(offsetof(InstallCallBlock, host) == 4, "host interface at offset 4");
+static_assert(offsetof(InstallCallBlock, owner) == 52, "owner at offset 52");
+static_assert(sizeof(InstallHostInterface) == 48, "host interface size");
+#endif
+
+// Drive and directory of the program file, ending with a backslash; empty when the
+// program's path did not fit (260 bytes for the file, 255 characters here), so that a
+// cut, wrong directory is never used to find the module.
+extern char g_programDirectory[256];
+
+// Fills g_programDirectory from GetModuleFileNameA and _splitpath ("%s%s"). Returns
+// false, leaving it empty, when the path would be cut. Any thread, but not concurrently
+// with readers of g_programDirectory (the front-end calls it on the main thread).
+bool ComputeProgramDirectory();
+
+// "%s\\%s" of directory and module file name into path. False, with path holding the
+// cut text (for the failure message), when it does not fit or directory is empty.
+bool BuildModulePath(const char* directory, const char* moduleFileName, char (&path)[260]);
+
+// Loads the module by its full path. Its own dependencies are found beside it and in the
+// system folder; nothing is taken from the current directory or PATH. On failure returns
+// null and stores GetLastError() of the load in *error (when error is not null).
+HMODULE LoadInstallModule(const char* path, DWORD* error);
+
+// The system's text for code: "Error Windows n\xB0<code>\n" followed by the first line of
+// the system message, or "Unkown Error" when the system has none. Always NUL-terminated
+// within size (cut when longer); size 0 writes nothing.
+void FormatSystemError(int32_t code, char* out, size_t size);
+
+// "Can't load file <path> with error <code> (<FormatSystemError(code)>)", at most
+// size - 1 characters (the front-end passes 512): the end is cut when it is longer.
+void ComposeLoadFailure(const char* path, int32_t code, char* out, size_t size);
+
+// A zero-filled block from the process heap with owner set; null when memory runs out.
+// Never freed: the module may keep the addresses inside it until the process ends.
+InstallCallBlock* NewInstallCallBlock(void* owner);
+
+// entry, size 48, programName, g_programDirectory, the four file services, the two print
+// services, reserved1 = 0, reserved2 = 0. mainWindow and owner are left as they are.
+void FillInstallCallBlock(InstallCallBlock& block, InstallEntry entry, const char* programName);
+
+// Calls entry(host) and returns its 32-bit result (success is the low 8 bits). On the
+// 32-bit target the stack pointer is restored after the call, so an entry built as
+// __stdcall (which pops its argument) works as well as a __cdecl one. Any thread.
+uint32_t CallInstallEntry(InstallEntry entry, InstallHostInterface* host);
+
+}  // namespace engine::win32

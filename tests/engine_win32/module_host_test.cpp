@@ -1,0 +1,190 @@
+// Tests of the module host's window-free parts: paths and their bounds, error texts,
+// the call block, the entry call under both conventions, and the print services' order.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/win32/host_services.h"
+#include "engine/win32/install_log.h"
+#include "engine/win32/module_host.h"
+#include "engine/win32/print_services.h"
+#include "test_support.h"
+
+using namespace engine::win32;
+
+namespace {
+
+// Addresses of a local one call deeper: equal before and after a call exactly when the
+// stack pointer came back where it was.
+__declspec(noinline) uintptr_t StackProbe() {
+    volatile char local = 0;
+    return reinterpret_cast<uintptr_t>(&local);
+}
+
+InstallHostInterface* g_seenHost = nullptr;
+
+extern "C" KelvaneBool __cdecl CdeclEntry(InstallHostInterface* host) {
+    g_seenHost = host;
+    return 0x101;
+}
+
+#if !defined(_WIN64)
+extern "C" KelvaneBool __stdcall StdcallEntry(InstallHostInterface* host) {
+    g_seenHost = host;
+    return 1;
+}
+#endif
+
+struct Recorded {
+    std::vector<std::string> texts;
+    std::vector<int> colors;
+};
+
+int32_t RecordString(void* context, const char* text) {
+    static_cast<Recorded*>(context)->texts.push_back(text);
+    return static_cast<int32_t>(static_cast<Recorded*>(context)->texts.size());
+}
+
+int32_t RecordColor(void* context, uint8_t color) {
+    static_cast<Recorded*>(context)->colors.push_back(color);
+    return 77;
+}
+
+}  // namespace
+
+TEST(ModuleHost, ProgramDirectoryIsTheFolderOfTheProgramWithItsBackslash) {
+    ASSERT_TRUE(ComputeProgramDirectory());
+    char file[MAX_PATH];
+    GetModuleFileNameA(nullptr, file, sizeof file);
+    const std::string expected(file, strrchr(file, '\\') + 1);
+    EXPECT_EQ(g_programDirectory, expected);
+}
+
+TEST(ModuleHost, ModulePathCarriesTwoBackslashesAndIsNeverOverrun) {
+    char path[260];
+    EXPECT_TRUE(BuildModulePath("C:\\Setup\\", "install.dll", path));
+    EXPECT_STREQ(path, "C:\\Setup\\\\install.dll");
+
+    const std::string longName(255, 'n');
+    EXPECT_FALSE(BuildModulePath("C:\\Setup\\", longName.c_str(), path));
+    EXPECT_EQ(strlen(path), 259u);
+    EXPECT_EQ(std::string(path, 10), "C:\\Setup\\\\");
+
+    // Without a folder the load would look at the root of the current drive.
+    EXPECT_FALSE(BuildModulePath("", "install.dll", path));
+}
+
+TEST(ModuleHost, SystemErrorTextsAreFirstLineAfterTheDegreeSign) {
+    char text[512];
+    FormatSystemError(ERROR_MOD_NOT_FOUND, text, sizeof text);
+    const std::string s(text);
+    ASSERT_EQ(s.rfind("Error Windows n\xB0" "126\n", 0), 0u) << s;
+    EXPECT_GT(s.size(), strlen("Error Windows n\xB0" "126\n"));
+    EXPECT_EQ(s.find('\r'), std::string::npos);
+    EXPECT_EQ(s.find('\n'), strlen("Error Windows n\xB0" "126"));
+
+    FormatSystemError(0x7FFFFF42, text, sizeof text);
+    EXPECT_STREQ(text, "Unkown Error");
+
+    char tiny[8];
+    FormatSystemError(ERROR_MOD_NOT_FOUND, tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "Error W");
+}
+
+TEST(ModuleHost, LoadFailureMessageNamesPathCodeAndReasonWithin511Characters) {
+    char message[512];
+    ComposeLoadFailure("C:\\Setup\\\\missing.dll", ERROR_MOD_NOT_FOUND, message, sizeof message);
+    char reason[512];
+    FormatSystemError(ERROR_MOD_NOT_FOUND, reason, sizeof reason);
+    EXPECT_EQ(std::string(message),
+              std::string("Can't load file C:\\Setup\\\\missing.dll with error 126 (") + reason + ")");
+
+    const std::string longPath(600, 'p');
+    ComposeLoadFailure(longPath.c_str(), -5, message, sizeof message);
+    EXPECT_EQ(strlen(message), 511u);
+    EXPECT_EQ(std::string(message, 16), "Can't load file ");
+}
+
+TEST(ModuleHost, MissingModuleFailsWithError126) {
+    engine_test::ScratchDirectory scratch;
+    DWORD error = 0;
+    EXPECT_EQ(LoadInstallModule((scratch.path() + "\\\\absent.dll").c_str(), &error), nullptr);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(ModuleHost, CallBlockHoldsServicesIdentityAndZeroedReserves) {
+    InstallCallBlock* block = NewInstallCallBlock(reinterpret_cast<void*>(0x1234));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->owner, reinterpret_cast<void*>(0x1234));
+    block->host.reserved1 = 0xDEADBEEF;
+    ComputeProgramDirectory();
+    FillInstallCallBlock(*block, CdeclEntry, "Prog");
+    EXPECT_EQ(block->entry, CdeclEntry);
+    EXPECT_EQ(block->host.size, sizeof(void*) == 4 ? 48u : sizeof(InstallHostInterface));
+    EXPECT_STREQ(block->host.programName, "Prog");
+    EXPECT_EQ(block->host.programDirectory, g_programDirectory);
+    EXPECT_EQ(block->host.readLine, &engine::win32::readLine);
+    EXPECT_EQ(block->host.getIntValue, &engine::win32::getIntValue);
+    EXPECT_EQ(block->host.printText, &printText);
+    EXPECT_EQ(block->host.setPrintColor, &setPrintColor);
+    EXPECT_EQ(block->host.reserved1, 0u);
+    EXPECT_EQ(block->host.reserved2, 0u);
+    EXPECT_EQ(block->host.mainWindow, nullptr);
+    EXPECT_EQ(block->owner, reinterpret_cast<void*>(0x1234));
+}
+
+TEST(ModuleHost, EntryCallKeepsTheStackForBothConventions) {
+    InstallHostInterface host = {};
+    const uintptr_t before = StackProbe();
+    for (int i = 0; i < 1000; ++i) {
+        g_seenHost = nullptr;
+        EXPECT_EQ(CallInstallEntry(CdeclEntry, &host), 0x101u);
+        EXPECT_EQ(g_seenHost, &host);
+    }
+    EXPECT_EQ(StackProbe(), before);
+#if !defined(_WIN64)
+    // A __stdcall entry pops its argument; a plain call through the __cdecl type drifts
+    // the stack by 4 bytes per call.
+    const auto stdcallEntry = reinterpret_cast<InstallEntry>(reinterpret_cast<void*>(StdcallEntry));
+    for (int i = 0; i < 1000; ++i) {
+        g_seenHost = nullptr;
+        EXPECT_EQ(CallInstallEntry(stdcallEntry, &host), 1u);
+        EXPECT_EQ(g_seenHost, &host);
+    }
+    EXPECT_EQ(StackProbe(), before);
+#endif
+}
+
+TEST(PrintServices, PiecesGoToTheSinkInOrderAndEachIsLogged) {
+    engine_test::ScratchDirectory scratch;
+    engine_test::TempDirectoryOverride temp(scratch.path());
+    engine_test::BoxRecorder boxes;
+    OpenInstallLog(nullptr);
+    ASSERT_NE(g_logFile, INVALID_HANDLE_VALUE);
+
+    Recorded recorded;
+    SetPrintSink(PrintSink{RecordString, RecordColor, &recorded});
+    EXPECT_EQ(printText("A", "B", 0, 1), 4);
+    EXPECT_EQ(printText("one", nullptr, 0x100, 0x200), 5);  // only the low 8 bits count
+    EXPECT_EQ(printText("x", nullptr, 1, 0), 7);
+    EXPECT_EQ(printText(nullptr, nullptr, 0, 0), 8);
+    EXPECT_EQ(setPrintColor(0x11E), 77);
+    SetPrintSink(ConsolePrintSink());
+    CloseInstallLog();
+
+    EXPECT_EQ(recorded.texts, (std::vector<std::string>{"A", " ", "B", "\n", "one", "\n", "x", ""}));
+    EXPECT_EQ(recorded.colors, (std::vector<int>{0x1E}));
+
+    const std::string log = engine_test::ReadBytes(scratch.file("setup-internet-gui.log"));
+    std::vector<std::string> records;
+    for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        records.push_back(log.substr(start, end - start));
+    }
+    ASSERT_EQ(records.size(), 9u);
+    const char* expected[] = {"Running setup installation", "A", " ", "B", "\n", "one", "\n", "x", ""};
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_TRUE(engine_test::IsRecordOf(records[i], expected[i])) << i << ": " << records[i];
+    }
+}
