@@ -1,0 +1,302 @@
+/* The sample install module: its entry point and the installation it performs,
+ * from install.cfg beside the program to the uninstall list in the target folder.
+ * Built as an outside author would, against kelvane_install.h alone. Never leaves
+ * a half-done installation behind while reporting success. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "install_config.h"
+#include "kelvane_install.h"
+#include "module_output.h"
+
+/* Folders that a path of at most 259 characters can hold. */
+#define MAX_FOLDER_DEPTH 130
+
+typedef struct InstallRun {
+    const InstallHostInterface *host;
+    SampleConfig config;
+    char configPath[SAMPLE_PATH_SIZE];
+    uint64_t payloadBytes;
+    /* What this run created, undone in reverse order when a later step fails. */
+    size_t createdFolderEnds[MAX_FOLDER_DEPTH]; /* lengths of config.target's prefixes */
+    unsigned createdFolderCount;
+    int createdFile[SAMPLE_MAX_FILES];
+    int createdUninstallList;
+} InstallRun;
+
+static int ReadConfiguration(InstallRun *run) {
+    char reason[512];
+    KeyValueList list;
+    DWORD code;
+    if (run->host->programDirectory == NULL || run->host->loadKeyValues == NULL ||
+        !SampleJoinPath(run->configPath, sizeof run->configPath, run->host->programDirectory,
+                        SAMPLE_CONFIG_FILE_NAME)) {
+        PrintFailure(run->host, "The program folder is unknown or too long for " SAMPLE_CONFIG_FILE_NAME, 0);
+        return 0;
+    }
+    if (GetFileAttributesA(run->configPath) == INVALID_FILE_ATTRIBUTES) {
+        code = GetLastError();
+        PrintFailure2(run->host, "Cannot find", run->configPath, code);
+        return 0;
+    }
+    list = run->host->loadKeyValues(run->configPath);
+    if (list == NULL) {
+        PrintFailure2(run->host, "No key=value line could be read from", run->configPath, 0);
+        return 0;
+    }
+    if (!SampleParseConfig(run->host, list, &run->config, reason, sizeof reason)) {
+        PrintFailure(run->host, reason, 0);
+        return 0;
+    }
+    return 1;
+}
+
+/* Every payload file must be present before anything is created. */
+static int CheckPayload(InstallRun *run) {
+    char source[SAMPLE_PATH_SIZE];
+    unsigned i;
+    for (i = 0; i < run->config.fileCount; ++i) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!SampleJoinPath(source, sizeof source, run->host->programDirectory, run->config.files[i])) {
+            PrintFailure2(run->host, "Payload path too long:", run->config.files[i], ERROR_FILENAME_EXCED_RANGE);
+            return 0;
+        }
+        if (!GetFileAttributesExA(source, GetFileExInfoStandard, &data)) {
+            const DWORD code = GetLastError();
+            PrintFailure2(run->host, "Payload file missing:", source, code);
+            return 0;
+        }
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            PrintFailure2(run->host, "Payload is a folder, not a file:", source, ERROR_FILE_NOT_FOUND);
+            return 0;
+        }
+        run->payloadBytes += ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    }
+    return 1;
+}
+
+/* Free space on the volume of the target, asked of the nearest folder that exists. */
+static int CheckFreeSpace(InstallRun *run) {
+    char probe[SAMPLE_PATH_SIZE];
+    char line[512];
+    char freeText[32];
+    char neededText[32];
+    ULARGE_INTEGER available;
+    uint64_t needed = (uint64_t)run->config.requiredMegabytes << 20;
+    size_t length;
+    memcpy(probe, run->config.target, sizeof probe);
+    for (;;) {
+        char *cut;
+        if (GetDiskFreeSpaceExA(probe, &available, NULL, NULL)) break;
+        cut = strrchr(probe, '\\');
+        length = cut == NULL ? 0 : (size_t)(cut - probe);
+        if (length < 3 || (probe[0] == '\\' && strchr(probe + 2, '\\') == cut)) {
+            PrintFailure2(run->host, "Cannot ask the free space for", run->config.target, GetLastError());
+            return 0;
+        }
+        /* Keep "X:\" whole when only the drive is left. */
+        probe[length == 2 ? 3 : length] = '\0';
+    }
+    if (run->payloadBytes > needed) needed = run->payloadBytes;
+    FormatMegabytes(freeText, sizeof freeText, available.QuadPart);
+    FormatMegabytes(neededText, sizeof neededText, needed);
+    if (available.QuadPart < needed) {
+        snprintf(line, sizeof line, "Not enough free space for %s: %s free, %s needed", run->config.target, freeText,
+                 neededText);
+        PrintFailure(run->host, line, ERROR_DISK_FULL);
+        return 0;
+    }
+    snprintf(line, sizeof line, "Free space: %s (%s needed)", freeText, neededText);
+    PrintLine(run->host, COLOR_NORMAL, line);
+    return 1;
+}
+
+/* Creates config.target and every missing folder above it, noting each one. */
+static int CreateTargetFolders(InstallRun *run) {
+    char *target = run->config.target;
+    const size_t length = strlen(target);
+    size_t position = target[0] == '\\' ? 2 : 3;
+    if (target[0] == '\\') { /* \\server\share itself cannot be created */
+        const char *share = strchr(target + 2, '\\');
+        const char *after = share == NULL ? NULL : strchr(share + 1, '\\');
+        position = after == NULL ? length : (size_t)(after - target) + 1;
+    }
+    while (position < length) {
+        const char *end = strchr(target + position, '\\');
+        const size_t stop = end == NULL ? length : (size_t)(end - target);
+        const char kept = target[stop];
+        int created;
+        DWORD code = 0;
+        target[stop] = '\0';
+        created = CreateDirectoryA(target, NULL);
+        if (!created) {
+            const DWORD attributes = GetFileAttributesA(target);
+            code = GetLastError();
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) code = 0;
+            else if (attributes != INVALID_FILE_ATTRIBUTES) code = ERROR_DIRECTORY; /* a file stands there */
+        }
+        if (code != 0) {
+            PrintFailure2(run->host, "Cannot create the folder", target, code);
+            target[stop] = kept;
+            return 0;
+        }
+        target[stop] = kept;
+        if (created) run->createdFolderEnds[run->createdFolderCount++] = stop;
+        position = stop + 1;
+    }
+    return 1;
+}
+
+static int CopyPayload(InstallRun *run) {
+    char source[SAMPLE_PATH_SIZE];
+    char destination[SAMPLE_PATH_SIZE];
+    char line[768];
+    unsigned i;
+    for (i = 0; i < run->config.fileCount; ++i) {
+        const char *name = run->config.files[i];
+        int existed;
+        /* Both joins were checked by CheckPayload and SampleParseConfig. */
+        SampleJoinPath(source, sizeof source, run->host->programDirectory, name);
+        SampleJoinPath(destination, sizeof destination, run->config.target, name);
+        existed = GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES;
+        snprintf(line, sizeof line, "[%3u%%] %s ... ", (i + 1) * 100 / run->config.fileCount, name);
+        PrintPiece(run->host, COLOR_PROGRESS, line);
+        if (!CopyFileA(source, destination, FALSE)) {
+            const DWORD code = GetLastError();
+            PrintLine(run->host, COLOR_FAILURE, "failed");
+            /* A copy that broke off may have left a partial file that was not there before. */
+            run->createdFile[i] = !existed && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES;
+            PrintFailure2(run->host, "Cannot copy to", destination, code);
+            return 0;
+        }
+        run->createdFile[i] = !existed;
+        PrintLine(run->host, COLOR_DONE, "done");
+        if (run->config.pauseMilliseconds > 0) Sleep(run->config.pauseMilliseconds);
+    }
+    return 1;
+}
+
+static int WriteAll(HANDLE file, const char *text) {
+    DWORD written = 0;
+    const DWORD length = (DWORD)strlen(text);
+    return WriteFile(file, text, length, &written, NULL) && written == length;
+}
+
+/* One full path per line, CR LF: the files, then the folders this run created,
+ * deepest first, so that an uninstaller can work through it from the top. */
+static int WriteUninstallList(InstallRun *run) {
+    char path[SAMPLE_PATH_SIZE];
+    char listPath[SAMPLE_PATH_SIZE];
+    HANDLE file;
+    int ok = 1;
+    unsigned i;
+    if (!SampleJoinPath(listPath, sizeof listPath, run->config.target, SAMPLE_UNINSTALL_LIST_NAME)) {
+        PrintFailure2(run->host, "Uninstall list path too long in", run->config.target, ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    file = CreateFileA(listPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        PrintFailure2(run->host, "Cannot write", listPath, GetLastError());
+        return 0;
+    }
+    run->createdUninstallList = 1;
+    for (i = 0; ok && i < run->config.fileCount; ++i) {
+        SampleJoinPath(path, sizeof path, run->config.target, run->config.files[i]);
+        ok = WriteAll(file, path) && WriteAll(file, "\r\n");
+    }
+    ok = ok && WriteAll(file, listPath) && WriteAll(file, "\r\n");
+    for (i = run->createdFolderCount; ok && i > 0; --i) {
+        memcpy(path, run->config.target, run->createdFolderEnds[i - 1]);
+        path[run->createdFolderEnds[i - 1]] = '\0';
+        ok = WriteAll(file, path) && WriteAll(file, "\r\n");
+    }
+    if (!ok || !FlushFileBuffers(file)) {
+        const DWORD code = GetLastError();
+        CloseHandle(file);
+        PrintFailure2(run->host, "Cannot write", listPath, code);
+        return 0;
+    }
+    CloseHandle(file);
+    return 1;
+}
+
+/* Removes what this run created, newest first; files that were there before stay. */
+static void RollBack(InstallRun *run) {
+    char path[SAMPLE_PATH_SIZE];
+    char line[128];
+    unsigned files = 0;
+    unsigned folders = 0;
+    unsigned i;
+    if (run->createdUninstallList &&
+        SampleJoinPath(path, sizeof path, run->config.target, SAMPLE_UNINSTALL_LIST_NAME) && DeleteFileA(path)) {
+        ++files;
+    }
+    for (i = run->config.fileCount; i > 0; --i) {
+        if (!run->createdFile[i - 1]) continue;
+        SampleJoinPath(path, sizeof path, run->config.target, run->config.files[i - 1]);
+        if (DeleteFileA(path)) ++files;
+    }
+    for (i = run->createdFolderCount; i > 0; --i) {
+        memcpy(path, run->config.target, run->createdFolderEnds[i - 1]);
+        path[run->createdFolderEnds[i - 1]] = '\0';
+        if (RemoveDirectoryA(path)) ++folders;
+    }
+    if (files + folders == 0) return;
+    snprintf(line, sizeof line, "Rolled back: removed %u file(s) and %u folder(s) made by this run.", files, folders);
+    PrintLine(run->host, COLOR_WARNING, line);
+}
+
+static int Install(InstallRun *run) {
+    char line[768];
+    char sizeText[32];
+    if (!ReadConfiguration(run) || !CheckPayload(run)) return 0;
+    snprintf(line, sizeof line, "Installing %u file(s) into %s", run->config.fileCount, run->config.target);
+    PrintLine(run->host, COLOR_NORMAL, line);
+    if (!CheckFreeSpace(run)) return 0;
+    if (!CreateTargetFolders(run) || !CopyPayload(run) || !WriteUninstallList(run)) {
+        RollBack(run);
+        return 0;
+    }
+    FormatBytes(sizeText, sizeof sizeText, run->payloadBytes);
+    snprintf(line, sizeof line, "Installed %u file(s), %s, into %s", run->config.fileCount, sizeText,
+             run->config.target);
+    PrintLine(run->host, COLOR_DONE, line);
+    snprintf(line, sizeof line, "Uninstall list: %s\\%s", run->config.target, SAMPLE_UNINSTALL_LIST_NAME);
+    PrintLine(run->host, COLOR_NORMAL, line);
+    return 1;
+}
+
+/* The one export. The default build uses __cdecl; SAMPLE_STDCALL builds the
+ * __stdcall form, exported under its plain name by install_module.def. */
+#ifdef SAMPLE_STDCALL
+KelvaneBool __stdcall quorvend_install2(InstallHostInterface *host);
+KelvaneBool __stdcall quorvend_install2(InstallHostInterface *host)
+#else
+__declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface *host);
+__declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface *host)
+#endif
+{
+    InstallRun *run;
+    int ok;
+    /* A host older or smaller than this header cannot be trusted with any call. */
+    if (host == NULL || host->size < sizeof(InstallHostInterface) || host->printText == NULL ||
+        host->setPrintColor == NULL) {
+        return 0;
+    }
+    /* About 17 KB; the heap keeps it off the host's worker stack. */
+    run = (InstallRun *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *run);
+    if (run == NULL) {
+        host->setPrintColor(COLOR_FAILURE);
+        host->printText("Sample install module: out of memory", NULL, 0, 1);
+        host->setPrintColor(COLOR_NORMAL);
+        return 0;
+    }
+    run->host = host;
+    PrintBanner(host);
+    ok = Install(run);
+    host->setPrintColor(COLOR_NORMAL);
+    HeapFree(GetProcessHeap(), 0, run);
+    return ok ? 1 : 0;
+}
