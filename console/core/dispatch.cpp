@@ -1,11 +1,13 @@
 // The console message table: wparam/lparam unpacking, slot lookup and results.
-// Effects live in screen.cpp, render.cpp and keys.cpp; this file only routes.
+// Effects live in screen, render, keys, line_editor and mouse; this file only routes.
 // Runs on the window's thread; self-sent messages re-enter it through the host.
 #include "dispatch.h"
 
 #include <cstring>
 
 #include "keys.h"
+#include "line_editor.h"
+#include "mouse.h"
 #include "render.h"
 
 namespace console {
@@ -29,23 +31,16 @@ struct PaletteRange {
 
 PaletteRange paletteRange(uint32_t wparam) { return {(wparam >> 8) & 15u, (wparam >> 16) & 15u}; }
 
-int32_t waitForKey(ConsoleInstance& instance, ConsoleHost& host) {
-    instance.waitAbort = 0;
-    for (;;) {
-        if (instance.activeScreen == nullptr) return 0;  // the screen went away during the wait
-        const int32_t key = takeKey(instance);
-        if (key != 0) return key;
-        if (!host.pumpMessage()) return 0;  // the window is gone: touch nothing more
-        if (instance.closing || instance.waitAbort) return 0;
-    }
-}
-
 DispatchResult screenMessage(ConsoleInstance& instance, ConsoleHost& host, ConsoleScreen& s, uint32_t message,
                              uint32_t wparam, intptr_t lparam) {
     const auto lp = static_cast<uint32_t>(lparam);
     const intptr_t n = s.screenIndex;
     switch (message) {
-    case CONM_SETFONT: return result(setFont(s, host, wparam >> 8, wparam));
+    case CONM_SETFONT: {
+        const int32_t r = setFont(s, host, wparam >> 8, wparam);
+        if (r != 2) ++s.layoutSerial;  // tells whoever holds the screen that its grid changed
+        return result(r);
+    }
     case CONM_CREATEBITMAPS: {
         // Bitmaps made again replace the old ones instead of leaking them.
         if (s.bitmapA != nullptr) host.deleteBitmap(s.bitmapA);
@@ -179,9 +174,9 @@ DispatchResult windowMessage(ConsoleInstance& instance, ConsoleHost& host, uint3
         host.sendToSelf(CONM_CREATEBITMAPS, wparam, lparam);
         return result(n);
     }
-    case CONM_WAITKEY: return active == nullptr ? kFail : result(waitForKey(instance, host));
+    case CONM_WAITKEY: return active == nullptr ? kFail : result(pumpUntilKey(instance, host).key);
     case CONM_GETKEY: return result(takeKey(instance));
-    case CONM_INPUTLINE: return active == nullptr ? kFail : result(0);
+    case CONM_INPUTLINE: return result(editLine(instance, host, wparam, reinterpret_cast<char*>(lparam)));
     case CONM_SETCALLBACK:
         instance.callback = reinterpret_cast<ConsoleCallback>(lparam);
         return byDefault();
@@ -200,6 +195,10 @@ DispatchResult windowMessage(ConsoleInstance& instance, ConsoleHost& host, uint3
     case kWmKeyDown:
         if (active != nullptr && keyDown(*active, host, wparam)) return result(0);
         return byDefault();
+    case kWmMouseMove: mouseMove(instance, host, static_cast<uint32_t>(lparam)); return byDefault();
+    case kWmLButtonDown: leftButtonDown(instance, host, static_cast<uint32_t>(lparam)); return byDefault();
+    case kWmLButtonUp: leftButtonUp(instance, host, static_cast<uint32_t>(lparam)); return byDefault();
+    case kWmRButtonDown: rightButtonDown(instance, host); return byDefault();
     case kWmChar:
         if (active != nullptr) {
             host.signalInput();

@@ -16,8 +16,8 @@ struct DispatchResult {
 };
 
 // Handles the console messages, WM_TIMER (the render tick of the active screen when the
-// identifier is the window's timer), WM_KEYDOWN and WM_CHAR; everything else comes back
-// with useDefault set. WM_CREATE, WM_DESTROY and WM_PAINT belong to the window procedure.
+// identifier is the window's timer), WM_KEYDOWN, WM_CHAR and the mouse messages of the
+// left and right buttons; everything else comes back with useDefault set. WM_CREATE, WM_DESTROY and WM_PAINT belong to the window procedure.
 DispatchResult dispatchMessage(ConsoleInstance& instance, ConsoleHost& host, uint32_t message, uint32_t wparam,
                                intptr_t lparam);
 
@@ -28,5 +28,9 @@ bool isConsoleMessage(uint32_t message);
 constexpr uint32_t kWmKeyDown = 0x0100;
 constexpr uint32_t kWmChar = 0x0102;
 constexpr uint32_t kWmTimer = 0x0113;
+constexpr uint32_t kWmMouseMove = 0x0200;
+constexpr uint32_t kWmLButtonDown = 0x0201;
+constexpr uint32_t kWmLButtonUp = 0x0202;
+constexpr uint32_t kWmRButtonDown = 0x0204;
 
 }  // namespace console

@@ -3,7 +3,10 @@
 // includes a platform header. All calls come on the console window's thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "sdk/quorvend_console.h"
 
 namespace console {
 
@@ -12,6 +15,15 @@ using BitmapHandle = void*;  // the platform's bitmap (an HBITMAP on Windows)
 struct ClientSize {
     int32_t width = 0;
     int32_t height = 0;
+};
+
+// Text for the clipboard: the same text twice, each buffer zero-filled to its capacity
+// (the size of the block the clipboard receives, terminating zero included).
+struct ClipboardText {
+    const char* bytes = nullptr;  // CF_TEXT: the cells' character codes, unchanged
+    size_t byteCapacity = 0;
+    const uint16_t* wide = nullptr;  // CF_UNICODETEXT: the same codes read as code page 437
+    size_t wideCapacity = 0;         // in UTF-16 units
 };
 
 // A bitmap the host created; bits points at width * height * 3 bytes, bottom-up.
@@ -56,6 +68,30 @@ public:
 
     // Gives the console window the keyboard focus.
     virtual void setFocus() = 0;
+
+    // What follows only the platform can do for mouse, menu and log. A host without
+    // them (benchmarks) keeps these defaults, which do nothing.
+
+    // Writes one line (no line end) to the installation log, when one is open.
+    virtual void log(const char* text) { (void)text; }
+
+    // Sends CONM_MOUSEEVENT with this kind and a pointer to this record to the listener
+    // window named by its 32-bit value, and waits for it; the result is ignored. The
+    // listener may send messages to this console before it returns.
+    virtual void sendToListener(uint32_t window, uint32_t kind, const ConsoleListener& record) {
+        (void)window, (void)kind, (void)record;
+    }
+
+    // Shows the window's context menu centred on the pointer and waits for a choice,
+    // serving messages meanwhile (a nested loop). The chosen command, or 0.
+    virtual uint32_t trackContextMenu() { return 0; }
+
+    // Places both forms of the text on the clipboard, replacing its contents. False when
+    // the clipboard could not be opened or the memory not had; nothing is placed then.
+    virtual bool setClipboardText(const ClipboardText& text) {
+        (void)text;
+        return false;
+    }
 };
 
 // What a paint step draws on the window's surface.

@@ -41,6 +41,17 @@ int32_t takeKey(ConsoleInstance& instance) {
     return c;
 }
 
+KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host) {
+    instance.waitAbort = 0;
+    for (;;) {
+        if (instance.activeScreen == nullptr) return {0, true};  // deleted during the wait
+        const int32_t key = takeKey(instance);
+        if (key != 0) return {key, false};
+        if (!host.pumpMessage()) return {0, true};  // the window is gone: touch nothing more
+        if (instance.closing || instance.waitAbort) return {0, true};
+    }
+}
+
 bool keyDown(ConsoleScreen& s, ConsoleHost& host, uint32_t virtualKey) {
     if (virtualKey == kVkScrollLock) {
         s.flags = (s.flags ^ kFlagPaused) & 0xFFu;

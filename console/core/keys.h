@@ -14,6 +14,17 @@ void queueChar(ConsoleScreen& screen, uint8_t c);
 // CONM_GETKEY: 255 without an active screen, 27 while closing, 0 when empty.
 int32_t takeKey(ConsoleInstance& instance);
 
+// The key wait behind CONM_WAITKEY and the input field: a nested message loop on the
+// window's thread until the active screen's ring gives a character. ended is set, with
+// key 0, when the wait stopped without one: the window is closing or gone, waitAbort
+// was set, the thread's loop was told to quit, or no screen is active any more. The
+// caller must look up any screen it holds again afterwards.
+struct KeyWait {
+    int32_t key;
+    bool ended;
+};
+KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host);
+
 // WM_KEYDOWN on the active screen. Returns true when the key was consumed (Scroll
 // Lock); otherwise the caller gives it default processing. Editing keys are sent to
 // the window as characters through the host's WM_CHAR.

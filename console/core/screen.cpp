@@ -65,6 +65,10 @@ void releaseScreen(ConsoleScreen& s, ConsoleHost& host) {
 void deleteScreen(ConsoleScreen* screen, ConsoleHost& host) {
     if (screen == nullptr) return;
     releaseScreen(*screen, host);
+    if (screen->holdCount > 0) {
+        screen->deletePending = 1;
+        return;
+    }
     std::free(screen);
 }
 

@@ -66,6 +66,11 @@ struct ConsoleScreen {
     uint32_t fontId;
     uint8_t blinkPhase;
     uint8_t blinkTicks;
+    // Not seen outside the console: frames that keep this record across a nested
+    // message loop (ScreenHold), and what happened to it meanwhile.
+    uint16_t holdCount;
+    uint8_t deletePending;  // deleted while held: the last hold frees the record
+    uint32_t layoutSerial;  // advanced by every layout (CONM_SETFONT)
 };
 
 // The 16-bit cell index shared by every operation: row * columns + column, mod 65,536.
@@ -80,7 +85,8 @@ inline bool hasCells(const ConsoleScreen& s) { return s.liveCells != nullptr && 
 
 // A zero-filled record with its number and the default palette; no font, no cells, no bitmaps.
 ConsoleScreen* newScreen(uint8_t index);
-// Frees the bitmaps (through the host) and the cell buffers, then the record.
+// Frees the bitmaps (through the host) and the cell buffers, then the record; a held
+// record is only marked, and its last ScreenHold frees it.
 void deleteScreen(ConsoleScreen* screen, ConsoleHost& host);
 void releaseScreen(ConsoleScreen& screen, ConsoleHost& host);
 

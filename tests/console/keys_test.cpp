@@ -18,6 +18,36 @@ TEST(KeyRing, HoldsAtMost255CharactersAndDropsTheRest) {
     EXPECT_EQ(host.send(CONM_GETKEY), 0);
 }
 
+TEST(KeyRing, FullAndEmptyBoundariesHoldAfterTheIndicesWrap) {
+    RecordingHost host;
+    ConsoleScreen& s = makeScreen(host);
+    // Walk both indices round the ring and stop them at an odd place.
+    for (int i = 0; i < 300; ++i) {
+        host.send(kWmChar, static_cast<uint32_t>('a' + i % 26));
+        ASSERT_EQ(host.send(CONM_GETKEY), 'a' + i % 26);
+    }
+    EXPECT_EQ(s.keyRead, s.keyWrite);
+    EXPECT_EQ(s.keyRead, 300 % 256);
+    EXPECT_EQ(host.send(CONM_GETKEY), 0) << "empty after the wrap";
+    for (int i = 0; i < 256; ++i) host.send(kWmChar, static_cast<uint32_t>(i % 250 + 1));
+    EXPECT_EQ(static_cast<uint8_t>(s.keyWrite + 1), s.keyRead) << "full: one slot stays free";
+    for (int i = 0; i < 255; ++i) ASSERT_EQ(host.send(CONM_GETKEY), i % 250 + 1) << i;
+    EXPECT_EQ(host.send(CONM_GETKEY), 0) << "the 256th was dropped";
+    host.send(kWmChar, 0);
+    EXPECT_EQ(host.send(CONM_GETKEY), 0) << "a character of code 0 reads like an empty ring";
+}
+
+TEST(KeyRing, ScrollLockTogglesOnlyThePauseBit) {
+    RecordingHost host;
+    ConsoleScreen& s = makeScreen(host);
+    host.send(CONM_SETFREEZE, 0x100);
+    host.send(kWmKeyDown, 145);
+    EXPECT_EQ(s.flags, uint32_t{kFlagFrozen | kFlagPaused});
+    host.send(kWmKeyDown, 145);
+    EXPECT_EQ(s.flags, uint32_t{kFlagFrozen});
+    EXPECT_EQ(host.send(CONM_GETFREEZE), 1);
+}
+
 TEST(KeyRing, ClosingWindowReadsAsEscape) {
     RecordingHost host;
     makeScreen(host);

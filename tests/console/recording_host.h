@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "console/core/dispatch.h"
@@ -17,6 +18,20 @@ struct SentMessage {
     uint32_t message;
     uint32_t wparam;
     intptr_t lparam;
+};
+
+struct ListenerEvent {
+    uint32_t window;
+    uint32_t kind;
+    ConsoleListener record;
+};
+
+// One placement on the fake clipboard: both forms, up to their terminating zero.
+struct ClipboardPlacement {
+    std::string bytes;
+    std::u16string wide;
+    size_t byteCapacity;
+    size_t wideCapacity;
 };
 
 class RecordingHost : public ConsoleHost {
@@ -32,6 +47,13 @@ public:
     int bitmapsCreated = 0;
     bool failBitmaps = false;
     std::function<bool()> pump;  // one step of a nested message loop
+    std::vector<std::string> logged;
+    std::vector<ListenerEvent> events;
+    std::function<void()> onListener;  // runs inside each listener send, as its handler would
+    std::function<uint32_t()> menu;    // the user's choice; may run messages, as the menu loop does
+    int menus = 0;
+    std::vector<ClipboardPlacement> clipboard;
+    bool clipboardFails = false;
 
     void setClient(int32_t width, int32_t height) { client_ = {width, height}; }
 
@@ -74,6 +96,21 @@ public:
     void signalInput() override { ++inputs; }
     bool pumpMessage() override { return pump ? pump() : false; }
     void setFocus() override { ++focuses; }
+    void log(const char* text) override { logged.emplace_back(text); }
+    void sendToListener(uint32_t window, uint32_t kind, const ConsoleListener& record) override {
+        events.push_back({window, kind, record});
+        if (onListener) onListener();
+    }
+    uint32_t trackContextMenu() override {
+        ++menus;
+        return menu ? menu() : 0;
+    }
+    bool setClipboardText(const ClipboardText& text) override {
+        if (clipboardFails) return false;
+        clipboard.push_back({std::string(text.bytes), std::u16string(reinterpret_cast<const char16_t*>(text.wide)),
+                             text.byteCapacity, text.wideCapacity});
+        return true;
+    }
 
 private:
     ClientSize client_;
