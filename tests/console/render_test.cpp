@@ -320,6 +320,40 @@ TEST(RenderBitmaps, FailedOrEmptyBitmapsLeaveAScreenThatPaintsNothing) {
     tick(empty);
 }
 
+// Regression: bitmaps made again for a smaller window stopped all drawing until the
+// next font change. The cells that fit are drawn; nothing is written outside.
+TEST(RenderBitmaps, BitmapsSmallerThanTheGridShowTheCellsThatFit) {
+    RecordingHost host(160, 64);
+    ConsoleScreen& s = makeScreen(host, 0, 2);  // 20 x 4 cells of 8 x 16
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 20; ++c) host.send(CONM_PUTCELL, 0, CONSOLE_PUTCELL_LPARAM(c, r, 0x1F41));
+    tick(host);
+
+    host.setClient(83, 40);  // bitmaps 84 x 40: 10 whole columns, 2 whole rows
+    host.send(CONM_CREATEBITMAPS, 0);
+    ASSERT_EQ(s.bitmapWidth, 84);
+    ASSERT_EQ(s.columns, 20) << "the grid stays as laid out";
+    host.send(CONM_PUTCELL, 0, CONSOLE_PUTCELL_LPARAM(19, 3, 0x1F42));  // changed while not shown
+    tick(host);
+    const GlyphPoints g = glyphPoints(s, 'A');
+    for (const uint8_t* bits : {s.bitsA, s.bitsB}) {
+        EXPECT_EQ(pixel(s, bits, g.foreX, g.foreY), (Pixel{0xFF, 0xFF, 0xFF})) << "first cell";
+        EXPECT_EQ(pixel(s, bits, 9 * 8 + g.foreX, 16 + g.foreY), (Pixel{0xFF, 0xFF, 0xFF})) << "last whole cell";
+        EXPECT_EQ(pixel(s, bits, 9 * 8 + g.backX, 16 + g.backY), (Pixel{0xC0, 0x00, 0x00}));
+        for (int y = 0; y < 40; ++y)
+            for (int x = 80; x < 84; ++x) ASSERT_EQ(pixel(s, bits, x, y), (Pixel{0, 0, 0})) << "part of a cell";
+        for (int y = 32; y < 40; ++y) ASSERT_EQ(pixel(s, bits, 0, y), (Pixel{0, 0, 0})) << "part of a row";
+    }
+
+    host.setClient(160, 64);  // and back: every cell again, the one changed meanwhile too
+    host.send(CONM_CREATEBITMAPS, 0);
+    tick(host);
+    EXPECT_EQ(pixel(s, s.bitsA, 19 * 8 + g.backX, 3 * 16 + g.backY), (Pixel{0xC0, 0x00, 0x00}));
+    const GlyphPoints b = glyphPoints(s, 'B');
+    EXPECT_EQ(pixel(s, s.bitsA, 19 * 8 + b.foreX, 3 * 16 + b.foreY), (Pixel{0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(pixel(s, s.bitsB, 10 * 8 + g.foreX, g.foreY), (Pixel{0xFF, 0xFF, 0xFF}));
+}
+
 TEST(RenderBitmaps, CreatingBitmapsAgainReleasesTheOldOnes) {
     RecordingHost host;
     makeScreen(host);

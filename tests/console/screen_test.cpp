@@ -49,6 +49,58 @@ TEST(ScreenLayout, SelectorZeroDiscardsTheCellsAndFails) {
     EXPECT_EQ(host.send(CONM_PUTCELL, 0, 0), -1);
 }
 
+// Makes the cell allocation of CONM_SETFONT fail while it lives.
+class CellAllocationFailure {
+public:
+    CellAllocationFailure() : saved_(g_cellAllocator) { g_cellAllocator = [](size_t, size_t) -> void* { return nullptr; }; }
+    ~CellAllocationFailure() { g_cellAllocator = saved_; }
+    CellAllocationFailure(const CellAllocationFailure&) = delete;
+    CellAllocationFailure& operator=(const CellAllocationFailure&) = delete;
+
+private:
+    CellAllocator saved_;
+};
+
+// Regression: a font change that ran out of memory kept the new font without cells, so
+// CONM_GETFONT, CONM_SETCURSORSHAPE and CONM_POINTTOCELL answered as if laid out.
+TEST(ScreenLayout, FontChangeWithoutMemoryLeavesTheScreenAsCreated) {
+    RecordingHost host;
+    host.send(CONM_CREATESCREEN, 0);
+    host.send(CONM_SELECTSCREEN, 0);
+    ConsoleScreen& s = *host.instance.screens[0];
+    ConsoleScreen created;
+    std::memcpy(&created, &s, sizeof created);
+    {
+        CellAllocationFailure failure;
+        EXPECT_EQ(host.send(CONM_SETFONT, 2 << 8), -1);
+    }
+    created.layoutSerial = s.layoutSerial;  // counts layouts tried, not part of the state
+    EXPECT_EQ(0, std::memcmp(&created, &s, sizeof created)) << "every field as created";
+    EXPECT_EQ(host.send(CONM_GETFONT, 0), 0);
+    EXPECT_EQ(host.send(CONM_SETCURSORSHAPE, 0, 0x0E0F), -2);
+    EXPECT_EQ(host.send(CONM_POINTTOCELL, 0, 0), -1);
+    EXPECT_EQ(host.send(CONM_GETSIZE, 0), 0);
+
+    // A laid-out screen whose new layout fails goes back to the created state too.
+    EXPECT_EQ(host.send(CONM_SETFONT, 2 << 8), 1);
+    host.send(CONM_PUTSTRING, 0, reinterpret_cast<intptr_t>("text"));
+    {
+        CellAllocationFailure failure;
+        EXPECT_EQ(host.send(CONM_SETFONT, 1 << 8), -1);
+        EXPECT_EQ(host.send(CONM_SETFONT, 3 << 8), -1) << "no font is left to keep";
+    }
+    EXPECT_EQ(s.liveCells, nullptr);
+    EXPECT_EQ(s.fontTable, nullptr);
+    EXPECT_EQ(s.cellWidth, 0);
+    EXPECT_EQ(host.send(CONM_GETFONT, 0), 0);
+    EXPECT_EQ(host.send(CONM_SETCURSORSHAPE, 0, 0x0E0F), -2);
+    EXPECT_EQ(host.send(CONM_POINTTOCELL, 0, 0), -1);
+    EXPECT_EQ(host.send(CONM_PUTSTRING, 0, reinterpret_cast<intptr_t>("ignored")), 0);
+    host.send(kWmTimer, host.instance.timerId);
+    EXPECT_EQ(host.send(CONM_SETFONT, 1 << 8), 1) << "memory back: the next layout succeeds";
+    EXPECT_EQ(host.send(CONM_GETSIZE, 0), (53 << 16) + 118);
+}
+
 TEST(ScreenLayout, FrozenScreenRefusesANewFontAndKeepsItsText) {
     RecordingHost host;
     ConsoleScreen& s = makeScreen(host);
