@@ -60,6 +60,7 @@ DispatchResult screenMessage(ConsoleInstance& instance, ConsoleHost& host, Conso
             s.bitmapA = s.bitmapB = nullptr;
             s.bitsA = s.bitsB = nullptr;
         }
+        markForRedraw(s);  // new pictures start black: the next tick draws every cell into them
         return result(n);
     }
     case CONM_SELECTSCREEN:

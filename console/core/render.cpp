@@ -75,8 +75,16 @@ struct ColorTable {
     }
 };
 
-bool gridFitsBitmaps(const ConsoleScreen& s) {
-    return s.columns * s.cellWidth <= s.bitmapWidth && s.rows * s.cellHeight <= s.bitmapHeight;
+// The whole cells that lie inside the bitmaps. Bitmaps made again for a smaller window
+// may be narrower or lower than the grid: the cells beyond are not drawn.
+int32_t columnsInBitmaps(const ConsoleScreen& s) {
+    if (s.cellWidth <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
+    return std::min(s.columns, s.bitmapWidth / s.cellWidth);
+}
+
+int32_t rowsInBitmaps(const ConsoleScreen& s) {
+    if (s.cellHeight <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
+    return std::min(s.rows, s.bitmapHeight / s.cellHeight);
 }
 
 void paintGlyph8(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const RowColor& fore,
@@ -256,10 +264,14 @@ void paintRow8(const ConsoleScreen& s, int32_t row, const PendingCell* cells, in
 }  // namespace
 
 void renderTick(ConsoleScreen& s, ConsoleHost& host) {
-    if (s.fontTable != nullptr && hasCells(s) && gridFitsBitmaps(s)) {
+    if (s.fontTable != nullptr && hasCells(s)) {
         const ConsoleCell* source = s.flags == 0 ? s.liveCells : s.displayCells;
         if (std::memcmp(source, s.shadowCells, static_cast<size_t>(s.bufferBytes)) != 0) {
             const ColorTable colors(s);
+            // Cells outside the bitmaps are taken as shown, so that idle ticks stay cheap;
+            // new bitmaps mark every cell for redraw.
+            const int32_t fitColumns = columnsInBitmaps(s);
+            const int32_t fitRows = rowsInBitmaps(s);
             PendingCell pending[kMaxGridSide];
             int32_t n = 0;
             for (int32_t r = 0; r < s.rows; ++r) {
@@ -269,6 +281,7 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
                     if (v == s.shadowCells[n]) continue;
                     s.shadowCells[n] = v;
                     s.displayCells[n] = v;
+                    if (c >= fitColumns || r >= fitRows) continue;
                     if (s.cellWidth != 8) {
                         if (s.bitsA != nullptr) paintWithColors(s, c, r, v, colors, s.bitsA);
                         if ((v & 0x8000) == 0 && s.bitsB != nullptr) paintWithColors(s, c, r, v, colors, s.bitsB);

@@ -72,17 +72,31 @@ void deleteScreen(ConsoleScreen* screen, ConsoleHost& host) {
     std::free(screen);
 }
 
+namespace {
+
+void* callocCells(size_t count, size_t size) { return std::calloc(count, size); }
+
+// The font fields of a screen as created: no font, no cell size, no cursor lines.
+void dropFont(ConsoleScreen& s) {
+    s.fontId = kNoFont;
+    s.cellWidth = s.cellHeight = 0;
+    s.cursorStartLine = s.cursorEndLine = 0;
+    s.fontTable = nullptr;
+    s.glyphOffset = 0;
+}
+
+}  // namespace
+
+CellAllocator g_cellAllocator = callocCells;
+
 int32_t setFont(ConsoleScreen& s, ConsoleHost& host, uint32_t selector, uint32_t wparam) {
     const ClientSize client = host.clientSize();
     if (s.flags != 0) return 2;
+    uint8_t* const paletteRefBefore = s.paletteRef;
     freeCells(s);
     switch (selector) {
     case 0:
-        s.fontId = kNoFont;
-        s.cellWidth = s.cellHeight = 0;
-        s.cursorStartLine = s.cursorEndLine = 0;
-        s.fontTable = nullptr;
-        s.glyphOffset = 0;
+        dropFont(s);
         return -1;
     case 1:
         s.fontId = kFont8x8;
@@ -117,8 +131,14 @@ int32_t setFont(ConsoleScreen& s, ConsoleHost& host, uint32_t selector, uint32_t
     const size_t bytes = 2u * static_cast<size_t>(columns) * static_cast<size_t>(rows);
 
     if (bytes > 0) {
-        auto* block = static_cast<ConsoleCell*>(std::calloc(4, bytes));
-        if (block == nullptr) return -1;  // stays in the created state, like a failed selector
+        auto* block = static_cast<ConsoleCell*>(g_cellAllocator(4, bytes));
+        if (block == nullptr) {
+            // The old cells are gone already: back to the created state, so that no
+            // message finds a font without cells to lay out, point at or draw.
+            dropFont(s);
+            s.paletteRef = paletteRefBefore;
+            return -1;
+        }
         const size_t cells = bytes / 2;
         s.liveCells = block;
         s.shadowCells = block + cells;

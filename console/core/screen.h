@@ -3,6 +3,7 @@
 // by render.h, never here; all platform effects go through ConsoleHost.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host.h"
@@ -92,6 +93,10 @@ void releaseScreen(ConsoleScreen& screen, ConsoleHost& host);
 
 // Lays the grid out for a font selector on the client size; see CONM_SETFONT for results.
 int32_t setFont(ConsoleScreen& screen, ConsoleHost& host, uint32_t selector, uint32_t wparam);
+// Allocates setFont's cell buffers, calloc-like and freed with std::free. Tests replace
+// it to make the allocation fail; nothing else does.
+using CellAllocator = void* (*)(size_t count, size_t size);
+extern CellAllocator g_cellAllocator;
 
 void putChar(ConsoleScreen& screen, ConsoleHost& host, uint8_t c);
 // putChar for every byte before the NUL; the conversion table is fetched once.
