@@ -64,6 +64,10 @@ private:
 
 void callback(uint32_t) {}
 
+// Cell buffers that cannot be had, while the input asks for it; reset for every input.
+void* failingCellAllocator(size_t, size_t) { return nullptr; }
+const CellAllocator g_realCellAllocator = g_cellAllocator;
+
 // Bitmap memory is kept from one input to the next: fresh megabytes for every input
 // cost more in page faults than the console's own work. Bytes past the requested size,
 // and whole blocks while unused, are poisoned, so writes outside a bitmap and uses after
@@ -165,6 +169,7 @@ enum Operation : uint8_t {
     kChar,
     kKeyDown,
     kBitmapFailure,
+    kCellFailure,
     kRawMessage,
     kOperationCount
 };
@@ -186,6 +191,7 @@ public:
     Run(const uint8_t* data, size_t size) : in_(data, size) {
         // A key wait pumps a few times and then finds the window gone.
         host_.pump = [this] { return ++pumps_ < 4; };
+        g_cellAllocator = g_realCellAllocator;
     }
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
@@ -351,6 +357,7 @@ private:
         case kChar: send(kWmChar, in_.byte()); break;
         case kKeyDown: send(kWmKeyDown, in_.byte()); break;
         case kBitmapFailure: host_.failBitmaps = (in_.byte() & 1) != 0; break;
+        case kCellFailure: g_cellAllocator = in_.byte() & 1 ? failingCellAllocator : g_realCellAllocator; break;
         case kRawMessage: {
             const uint32_t message = kPlainMessages[in_.byte() % (sizeof kPlainMessages / sizeof kPlainMessages[0])];
             const uint32_t wparam = (in_.u32() & ~0xFFu) | screen();
