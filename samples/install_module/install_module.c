@@ -85,19 +85,18 @@ static int CheckFreeSpace(InstallRun *run) {
     char neededText[32];
     ULARGE_INTEGER available;
     uint64_t needed = (uint64_t)run->config.requiredMegabytes << 20;
-    size_t length;
     memcpy(probe, run->config.target, sizeof probe);
-    for (;;) {
-        char *cut;
-        if (GetDiskFreeSpaceExA(probe, &available, NULL, NULL)) break;
-        cut = strrchr(probe, '\\');
-        length = cut == NULL ? 0 : (size_t)(cut - probe);
-        if (length < 3 || (probe[0] == '\\' && strchr(probe + 2, '\\') == cut)) {
-            PrintFailure2(run->host, "Cannot ask the free space for", run->config.target, GetLastError());
+    while (!GetDiskFreeSpaceExA(probe, &available, NULL, NULL)) {
+        const DWORD code = GetLastError();
+        char *cut = strrchr(probe, '\\');
+        const int atTop = probe[0] == '\\' ? cut == strchr(probe + 2, '\\') : strlen(probe) <= 3;
+        if (cut == NULL || atTop) {
+            PrintFailure2(run->host, "Cannot ask the free space for", run->config.target, code);
             return 0;
         }
-        /* Keep "X:\" whole when only the drive is left. */
-        probe[length == 2 ? 3 : length] = '\0';
+        /* One folder up; "X:\" keeps its backslash. */
+        if (probe[0] != '\\' && cut - probe == 2) probe[3] = '\0';
+        else *cut = '\0';
     }
     if (run->payloadBytes > needed) needed = run->payloadBytes;
     FormatMegabytes(freeText, sizeof freeText, available.QuadPart);
