@@ -56,14 +56,67 @@ bool IsPlainSingleLinkFile(HANDLE file) {
                                      FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-HANDLE OpenPlainLogFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// The path the system resolves a handle to, links and junctions followed; empty when
+// it cannot tell.
+std::wstring FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length, L'\0');  // too small: length is the size needed, NUL included
+    }
+    return std::wstring();
+}
+
+// True when the opened log really is the file of that name in the temp directory
+// itself. A temp directory that is redirected as a whole (a junction, a link of the
+// folder) resolves the same way for both and passes; a link planted at the file, which
+// the attribute check may not see (a Unix link under Wine looks like its target), and a
+// directory that cannot be opened or resolved do not.
+bool IsTheLogInItsDirectory(HANDLE file, const std::string& directory) {
+    HANDLE folder = CreateFileA(directory.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    std::wstring expected = FinalPath(folder);
+    CloseHandle(folder);
+    if (expected.empty()) return false;
+    if (expected.back() != L'\\') expected += L'\\';
+    for (const char* c = kLogFileName + 1; *c != 0; ++c) expected += static_cast<wchar_t>(*c);  // plain ASCII
+    const std::wstring actual = FinalPath(file);
+    return !actual.empty() && CompareStringOrdinal(actual.c_str(), static_cast<int>(actual.size()), expected.c_str(),
+                                                   static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Opens the existing log or creates a new one. Never creates through a link: a link
+// whose target does not exist yet would otherwise make that file wherever it points
+// (CREATE_NEW fails on any name already taken, a dangling link included).
+HANDLE OpenOrCreate(const char* path) {
+    constexpr DWORD kAccess = GENERIC_WRITE;
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HANDLE file = CreateFileA(path, kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kFlags, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) return file;
+        file = CreateFileA(path, kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW, kFlags, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+        // Made by someone else in between, or a dangling link: look once more.
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE OpenPlainLogFile(const char* path, const std::string& directory) {
+    HANDLE file = OpenOrCreate(path);
     if (file == INVALID_HANDLE_VALUE) return file;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
     // Appending only: a failed seek would overwrite earlier runs, so it is a failure too.
-    if (!IsPlainSingleLinkFile(file) || !SetFilePointerEx(file, zero, nullptr, FILE_END)) {
+    if (!IsPlainSingleLinkFile(file) || !IsTheLogInItsDirectory(file, directory) ||
+        !SetFilePointerEx(file, zero, nullptr, FILE_END)) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
@@ -116,7 +169,7 @@ void OpenInstallLog(HWND ownerWindow) {
     const std::string directory = TempDirectory();
     char path[kLogPathSize];
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (ComposeLogPath(directory.data(), directory.size(), path)) file = OpenPlainLogFile(path);
+    if (ComposeLogPath(directory.data(), directory.size(), path)) file = OpenPlainLogFile(path, directory);
     if (file == INVALID_HANDLE_VALUE) {
         // The message names the full path even when it is too long to have been used.
         const std::string message = "troubleshooting creating log file (" + directory + kLogFileName + ")";

@@ -1,6 +1,7 @@
 // The installation log: "setup-internet-gui.log" in the user's temp directory, one
 // time-stamped record per text shown on the console. Appends only, never truncates,
-// and never writes through a hard link or reparse point planted in place of the file.
+// and never writes through, nor creates at the target of, a hard link, symbolic link
+// or reparse point planted in place of the file.
 #pragma once
 
 #include <windows.h>

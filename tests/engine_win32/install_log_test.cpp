@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -32,6 +33,109 @@ std::vector<std::string> Records(const std::string& bytes) {
         records.push_back(bytes.substr(start, end - start));
     if (start != bytes.size()) records.push_back("<unterminated>" + bytes.substr(start));
     return records;
+}
+
+// Symbolic links for the tests. Wine's CreateSymbolicLinkA reports success and makes
+// nothing, but Wine shows a Unix symbolic link as the file or folder it points at; so
+// under Wine the link is made by the Unix ln, started through Wine. Elsewhere the
+// Windows call is tried, which needs the privilege or developer mode.
+using UnixNameFunction = char*(CDECL*)(const WCHAR*);
+using DosNameFunction = WCHAR*(CDECL*)(const char*);
+
+bool IsWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+std::wstring Wide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
+
+// The Unix path of a Windows path whose folder exists; empty outside Wine.
+std::string UnixPath(const std::string& windowsPath) {
+    const auto toUnix = reinterpret_cast<UnixNameFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    const size_t slash = windowsPath.rfind('\\');
+    if (toUnix == nullptr || slash == std::string::npos) return std::string();
+    char* folder = toUnix(Wide(windowsPath.substr(0, slash)).c_str());
+    if (folder == nullptr) return std::string();
+    const std::string path = std::string(folder) + "/" + windowsPath.substr(slash + 1);
+    HeapFree(GetProcessHeap(), 0, folder);
+    return path;
+}
+
+// Starts a Unix program. Wine hands back no process handle to wait on: callers poll
+// for its effect.
+bool StartUnixProgram(const char* program, const std::vector<std::string>& arguments) {
+    const auto toDos = reinterpret_cast<DosNameFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    if (toDos == nullptr) return false;
+    WCHAR* dosProgram = toDos(program);
+    if (dosProgram == nullptr) return false;
+    const std::wstring application = dosProgram;
+    HeapFree(GetProcessHeap(), 0, dosProgram);
+    std::wstring commandLine = L"\"" + application + L"\"";
+    for (const std::string& argument : arguments) commandLine += L" \"" + Wide(argument) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    if (process.hThread != nullptr && process.hThread != INVALID_HANDLE_VALUE) CloseHandle(process.hThread);
+    if (process.hProcess != nullptr && process.hProcess != INVALID_HANDLE_VALUE) CloseHandle(process.hProcess);
+    return true;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring FinalPathOf(const std::string& path) {
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::wstring();
+    WCHAR buffer[1024];
+    const DWORD length = GetFinalPathNameByHandleW(handle, buffer, 1024, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    return length == 0 || length >= 1024 ? std::wstring() : std::wstring(buffer, length);
+}
+
+// A symbolic link at `link` to the existing `target` (file or folder), made and seen:
+// opening the link reaches the target. False when this system cannot make one.
+bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+    const bool folder = (GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (IsWine()) {
+        const std::string unixTarget = UnixPath(target);
+        const std::string unixLink = UnixPath(link);
+        if (unixTarget.empty() || unixLink.empty()) return false;
+        if (!StartUnixProgram("/bin/ln", {"-s", unixTarget, unixLink})) return false;
+        if (!Eventually([&] { return Exists(link); })) return false;
+    } else {
+        const DWORD unprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, developer mode
+        const DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | unprivileged;
+        if (!CreateSymbolicLinkA(link.c_str(), target.c_str(), flags)) return false;
+        if (!Exists(link) || (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    }
+    const std::wstring reached = FinalPathOf(link);
+    return !reached.empty() && reached == FinalPathOf(target);
+}
+
+// Removes the link itself, never its target.
+void RemoveSymbolicLink(const std::string& link) {
+    if (IsWine()) {
+        if (StartUnixProgram("/bin/rm", {"-f", UnixPath(link)})) Eventually([&] { return !Exists(link); });
+    } else if (!RemoveDirectoryA(link.c_str())) {
+        DeleteFileA(link.c_str());
+    }
 }
 
 class InstallLog : public ::testing::Test {
@@ -163,18 +267,61 @@ TEST_F(InstallLogFailure, HardLinkInPlaceOfTheLogIsRefusedAndItsTargetUntouched)
     EXPECT_EQ(ReadBytes(victim), "precious");
 }
 
+// Regression: under Wine the log was appended to the target of a symbolic link planted
+// in its place; the attribute check does not see such a link.
 TEST_F(InstallLogFailure, SymbolicLinkInPlaceOfTheLogIsRefusedAndItsTargetUntouched) {
     const std::string victim = scratch_.file("victim.txt");
-    ASSERT_TRUE(engine_test::WriteBytes(victim, "precious"));
+    const std::string content = std::string("precious\r\nbytes") + '\0' + "after a NUL";
+    ASSERT_TRUE(engine_test::WriteBytes(victim, content));
     const std::string link = scratch_.file("setup-internet-gui.log");
-    // Wine 8 reports success without making a link; only a real reparse point counts.
-    const bool made = CreateSymbolicLinkA(link.c_str(), victim.c_str(), 0) &&
-                      GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                      (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (!made) GTEST_SKIP() << "this system cannot make symbolic links here (needs Windows and the privilege)";
+    if (!MakeSymbolicLink(victim, link)) {
+        ASSERT_FALSE(IsWine()) << "Wine sees Unix links: this test must run here";
+        GTEST_SKIP() << "this system cannot make symbolic links here (needs the privilege or developer mode)";
+    }
     OpenInstallLog(kOwner);
     ExpectFailureBoxFor(ExpectedPath());
-    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_EQ(ReadBytes(victim), content);
+    RemoveSymbolicLink(link);
+    EXPECT_EQ(ReadBytes(victim), content);
+}
+
+// A link whose target does not exist yet must not make the log create that file.
+TEST_F(InstallLogFailure, DanglingSymbolicLinkInPlaceOfTheLogCreatesNothingAtItsTarget) {
+    const std::string target = scratch_.file("elsewhere.dll");
+    ASSERT_TRUE(engine_test::WriteBytes(target, "x"));
+    const std::string link = scratch_.file("setup-internet-gui.log");
+    if (!MakeSymbolicLink(target, link)) {
+        ASSERT_FALSE(IsWine()) << "Wine sees Unix links: this test must run here";
+        GTEST_SKIP() << "this system cannot make symbolic links here (needs the privilege or developer mode)";
+    }
+    ASSERT_TRUE(DeleteFileA(target.c_str()));
+    OpenInstallLog(kOwner);
+    ExpectFailureBoxFor(ExpectedPath());
+    EXPECT_FALSE(Exists(target));
+    RemoveSymbolicLink(link);
+}
+
+// A temp folder redirected as a whole still gets its log, in the folder it leads to.
+TEST_F(InstallLog, RedirectedTempFolderStillGetsItsLog) {
+    const std::string real = scratch_.file("real");
+    ASSERT_TRUE(CreateDirectoryA(real.c_str(), nullptr));
+    const std::string redirected = scratch_.file("redirected");
+    if (!MakeSymbolicLink(real, redirected)) {
+        ASSERT_FALSE(IsWine()) << "Wine sees Unix links: this test must run here";
+        GTEST_SKIP() << "this system cannot make symbolic links here (needs the privilege or developer mode)";
+    }
+    {
+        TempDirectoryOverride redirect(redirected);
+        OpenInstallLog(kOwner);
+        EXPECT_TRUE(boxes_.boxes().empty());
+        EXPECT_NE(g_logFile, INVALID_HANDLE_VALUE);
+        CloseInstallLog();
+    }
+    const std::vector<std::string> records = Records(ReadBytes(real + "\\setup-internet-gui.log"));
+    ASSERT_EQ(records.size(), size_t{1});
+    EXPECT_TRUE(IsRecordOf(records[0], kFirstRecord));
+    RemoveSymbolicLink(redirected);
+    EXPECT_TRUE(Exists(real));
 }
 
 TEST_F(InstallLogFailure, DirectoryInPlaceOfTheLogIsRefused) {
