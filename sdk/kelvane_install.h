@@ -1,6 +1,10 @@
 /* Public interface between the installer front-end and an install module: the
  * entry point, the host interface block and the key=value list records.
- * Plain C, no Windows header required; layouts are those of the 32-bit target. */
+ * Plain C, no Windows header required. The product is a 32-bit program and its
+ * modules are 32-bit DLLs; a 64-bit module builds against this same header, for the
+ * 64-bit build of the front-end. Offsets are given as 32-bit / 64-bit: on 64-bit
+ * every record has its natural layout (addresses and handles 8 bytes, each field
+ * aligned to its size), and both layouts are checked when the header is compiled. */
 #ifndef KELVANE_INSTALL_H
 #define KELVANE_INSTALL_H
 
@@ -11,6 +15,8 @@
 extern "C" {
 #endif
 
+/* The calling convention of the entry and of every service: __cdecl on 32-bit.
+ * 64-bit Windows has a single calling convention, and __cdecl means that one. */
 #if defined(_WIN32) && !defined(KELVANE_CDECL)
 #define KELVANE_CDECL __cdecl
 #elif !defined(KELVANE_CDECL)
@@ -25,7 +31,7 @@ extern "C" {
  * bits of a boolean it receives and returns 0 or 1 in the ones it gives back. */
 typedef uint32_t KelvaneBool;
 
-/* One line of a key=value file, three NUL-terminated strings. */
+/* One line of a key=value file, three NUL-terminated strings; 768 bytes on both. */
 typedef struct KeyValueEntry {
     char key[256];        /*   0: text before the first "=", ASCII upper-cased */
     char value[256];      /* 256: text after the first "=", as written */
@@ -34,11 +40,11 @@ typedef struct KeyValueEntry {
 
 /* A list in file order; its handle is the head node. The host never changes or
  * frees a list once it is returned, so any thread may walk it. */
-typedef struct KeyValueNode {
-    KeyValueEntry *entry;      /*  0 */
-    struct KeyValueNode *next; /*  4: null in the last node */
-    struct KeyValueNode *prev; /*  8: null in the head */
-    struct KeyValueNode *tail; /* 12: head: the last node; others: the node itself */
+typedef struct KeyValueNode { /* 16 / 32 bytes */
+    KeyValueEntry *entry;      /*  0 /  0 */
+    struct KeyValueNode *next; /*  4 /  8: null in the last node */
+    struct KeyValueNode *prev; /*  8 / 16: null in the head */
+    struct KeyValueNode *tail; /* 12 / 24: head: the last node; others: the node itself */
 } KeyValueNode;
 
 typedef KeyValueNode *KeyValueList; /* null: the file did not open, or held no key=value line */
@@ -47,7 +53,12 @@ typedef KeyValueNode *KeyValueList; /* null: the file did not open, or held no k
  * starts. file is a Win32 HANDLE that the module opened for reading; line must
  * hold 256 bytes; key holds at most 127 characters (longer keys match nothing).
  * Strings that the host returns stay valid until the process ends and must not
- * be written to; getValue never returns null. */
+ * be written to; getValue never returns null.
+ * loadKeyValues opens its file without sharing it: while another thread loads the
+ * same file, or while the module (or anyone else) still holds its own handle to it,
+ * the load cannot open the file and returns null. Close your own handle first and
+ * load each file from one thread at a time. A null list means either that the file
+ * could not be opened or that it held no key=value line; the two cannot be told apart. */
 typedef KelvaneBool(KELVANE_CDECL *InstallReadLine)(void *file, char *line);
 typedef KeyValueList(KELVANE_CDECL *InstallLoadKeyValues)(const char *fileName);
 typedef const char *(KELVANE_CDECL *InstallGetValue)(const KeyValueNode *list, const char *key, KelvaneBool upper);
@@ -59,27 +70,28 @@ typedef int32_t(KELVANE_CDECL *InstallPrintText)(const char *text, const char *t
                                                  KelvaneBool newlineAfter);
 
 /* What the entry receives. Valid, and unchanged by the host, until the process ends. */
-typedef struct InstallHostInterface {
-    uint32_t size;                       /*  0: 48, the size of this block */
-    const char *programName;             /*  4 */
-    const char *programDirectory;        /*  8: ends with a backslash */
-    InstallReadLine readLine;            /* 12 */
-    InstallLoadKeyValues loadKeyValues;  /* 16 */
-    InstallGetValue getValue;            /* 20 */
-    InstallGetIntValue getIntValue;      /* 24 */
-    uint32_t reserved1;                  /* 28: undefined content */
-    void *mainWindow;                    /* 32: HWND; the module may replace it */
-    InstallSetPrintColor setPrintColor;  /* 36 */
-    InstallPrintText printText;          /* 40 */
-    uint32_t reserved2;                  /* 44: 0 */
+typedef struct InstallHostInterface {   /* 48 / 96 bytes */
+    uint32_t size;                       /*  0 /  0: the size of this block, 48 / 96 */
+    const char *programName;             /*  4 /  8 */
+    const char *programDirectory;        /*  8 / 16: ends with a backslash */
+    InstallReadLine readLine;            /* 12 / 24 */
+    InstallLoadKeyValues loadKeyValues;  /* 16 / 32 */
+    InstallGetValue getValue;            /* 20 / 40 */
+    InstallGetIntValue getIntValue;      /* 24 / 48 */
+    uint32_t reserved1;                  /* 28 / 56: undefined content */
+    void *mainWindow;                    /* 32 / 64: HWND; the module may replace it */
+    InstallSetPrintColor setPrintColor;  /* 36 / 72 */
+    InstallPrintText printText;          /* 40 / 80 */
+    uint32_t reserved2;                  /* 44 / 88: 0 */
 } InstallHostInterface;
 
 /* The entry: non-zero in the low 8 bits of the result means success (so 256
  * counts as failure). Declare it extern "C", exported, e.g.
- *   __declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface *host); */
+ *   __declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface *host);
+ * The same declaration serves a 64-bit module, where __cdecl changes nothing. */
 typedef KelvaneBool(KELVANE_CDECL *InstallEntry)(InstallHostInterface *host);
 
-#if defined(_WIN32) && !defined(_WIN64)
+#if defined(_WIN32)
 #if defined(__cplusplus)
 #define KELVANE_LAYOUT_CHECK(cond, name) static_assert(cond, #name)
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
@@ -87,6 +99,9 @@ typedef KelvaneBool(KELVANE_CDECL *InstallEntry)(InstallHostInterface *host);
 #else
 #define KELVANE_LAYOUT_CHECK(cond, name) typedef char kelvane_layout_##name[(cond) ? 1 : -1]
 #endif
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
 KELVANE_LAYOUT_CHECK(sizeof(KeyValueEntry) == 768, entry_size);
 KELVANE_LAYOUT_CHECK(offsetof(KeyValueEntry, value) == 256, entry_value);
 KELVANE_LAYOUT_CHECK(offsetof(KeyValueEntry, upperValue) == 512, entry_upper_value);
@@ -106,6 +121,29 @@ KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, mainWindow) == 32, host_main
 KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, setPrintColor) == 36, host_set_print_color);
 KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, printText) == 40, host_print_text);
 KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, reserved2) == 44, host_reserved2);
+#elif defined(_WIN64)
+KELVANE_LAYOUT_CHECK(sizeof(void *) == 8, pointer_size);
+KELVANE_LAYOUT_CHECK(sizeof(KeyValueEntry) == 768, entry_size);
+KELVANE_LAYOUT_CHECK(offsetof(KeyValueEntry, value) == 256, entry_value);
+KELVANE_LAYOUT_CHECK(offsetof(KeyValueEntry, upperValue) == 512, entry_upper_value);
+KELVANE_LAYOUT_CHECK(sizeof(KeyValueNode) == 32, node_size);
+KELVANE_LAYOUT_CHECK(offsetof(KeyValueNode, next) == 8, node_next);
+KELVANE_LAYOUT_CHECK(offsetof(KeyValueNode, prev) == 16, node_prev);
+KELVANE_LAYOUT_CHECK(offsetof(KeyValueNode, tail) == 24, node_tail);
+KELVANE_LAYOUT_CHECK(sizeof(InstallHostInterface) == 96, host_size);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, programName) == 8, host_program_name);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, programDirectory) == 16, host_program_directory);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, readLine) == 24, host_read_line);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, loadKeyValues) == 32, host_load_key_values);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, getValue) == 40, host_get_value);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, getIntValue) == 48, host_get_int_value);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, reserved1) == 56, host_reserved1);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, mainWindow) == 64, host_main_window);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, setPrintColor) == 72, host_set_print_color);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, printText) == 80, host_print_text);
+KELVANE_LAYOUT_CHECK(offsetof(InstallHostInterface, reserved2) == 88, host_reserved2);
+#endif
+#ifdef KELVANE_LAYOUT_CHECK
 #undef KELVANE_LAYOUT_CHECK
 #endif
 

@@ -1,15 +1,21 @@
 /* Public interface of the "quorvend.console" window class: message numbers,
  * cell packing, the listener record and the shared instance layout.
- * Plain C, no Windows header required; values are those the window answers to. */
+ * Plain C, no Windows header required; values are those the window answers to.
+ * Serves 32-bit and 64-bit programs alike: record layouts are given as 32-bit /
+ * 64-bit offsets (natural alignment, addresses and handles 8 bytes on 64-bit) and
+ * both are checked when the header is compiled. */
 #ifndef QUORVEND_CONSOLE_H
 #define QUORVEND_CONSOLE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+/* __cdecl on 32-bit; 64-bit Windows has a single calling convention, and __cdecl
+ * means that one. */
 #if defined(_WIN32) && !defined(QUORVEND_CDECL)
 #define QUORVEND_CDECL __cdecl
 #elif !defined(QUORVEND_CDECL)
@@ -109,33 +115,33 @@ typedef uint16_t ConsoleCellValue;
 
 /* Set with CONM_SETMOUSELISTENER; a copy comes back with every CONM_MOUSEEVENT,
  * its cell holding the row in bits 16-31 and the column in bits 0-15. */
-typedef struct ConsoleListener {
-    uint32_t window; /* HWND of the listener, 0 = none */
-    uint32_t value;  /* the caller's value, returned unchanged */
-    uint32_t cell;
+typedef struct ConsoleListener { /* 12 bytes on both */
+    uint32_t window; /* 0: HWND of the listener, 0 = none */
+    uint32_t value;  /* 4: the caller's value, returned unchanged */
+    uint32_t cell;   /* 8 */
 } ConsoleListener;
 
-/* The per-window block that CONM_GETINSTANCE hands out once sharing is allowed.
- * Layout of the 32-bit target; valid only inside the console's process and
- * only on the console window's thread. */
+/* The per-window block that CONM_GETINSTANCE hands out once sharing is allowed,
+ * 1072 / 2128 bytes; valid only inside the console's process and only on the
+ * console window's thread. */
 typedef void(QUORVEND_CDECL *ConsoleCallback)(uint32_t argument);
 
 typedef struct ConsoleInstanceView {
-    void *screens[256];      /*    0: screen records, opaque */
-    void *activeScreen;      /* 1024 */
-    uint32_t reserved1;      /* 1028 */
-    void *contextMenu;       /* 1032: HMENU */
-    uint8_t closing;         /* 1036 */
-    uint8_t waitAbort;       /* 1037 */
-    void *inputEvent;        /* 1040: HANDLE, auto-reset */
-    void *notifyThread;      /* 1044 */
-    void *notifyEvent;       /* 1048 */
-    uint32_t notifyArgument; /* 1052 */
-    uint32_t reserved2;      /* 1056 */
-    uint32_t timerId;        /* 1060 */
-    uint8_t valid;           /* 1064 */
-    uint8_t sharing;         /* 1065 */
-    ConsoleCallback callback; /* 1068 */
+    void *screens[256];       /*    0 /    0: screen records, opaque */
+    void *activeScreen;       /* 1024 / 2048 */
+    uint32_t reserved1;       /* 1028 / 2056 */
+    void *contextMenu;        /* 1032 / 2064: HMENU */
+    uint8_t closing;          /* 1036 / 2072 */
+    uint8_t waitAbort;        /* 1037 / 2073 */
+    void *inputEvent;         /* 1040 / 2080: HANDLE, auto-reset */
+    void *notifyThread;       /* 1044 / 2088 */
+    void *notifyEvent;        /* 1048 / 2096 */
+    uint32_t notifyArgument;  /* 1052 / 2104 */
+    uint32_t reserved2;       /* 1056 / 2108 */
+    uint32_t timerId;         /* 1060 / 2112 */
+    uint8_t valid;            /* 1064 / 2116 */
+    uint8_t sharing;          /* 1065 / 2117 */
+    ConsoleCallback callback; /* 1068 / 2120 */
 } ConsoleInstanceView;
 
 /* Windows of class "quorvend.modal.console" forward each CONM_MOUSEEVENT they
@@ -144,6 +150,57 @@ typedef struct ConsoleInstanceView {
  * lparam = the function (0 removes it); the result is the previous function. */
 typedef void(QUORVEND_CDECL *ConsoleModalMouseCallback)(uint32_t column, uint32_t row, uint32_t kind);
 #define CONM_SETMODALCALLBACK 1127
+
+#if defined(_WIN32)
+#if defined(__cplusplus)
+#define QUORVEND_LAYOUT_CHECK(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define QUORVEND_LAYOUT_CHECK(cond, name) _Static_assert(cond, #name)
+#else
+#define QUORVEND_LAYOUT_CHECK(cond, name) typedef char quorvend_layout_##name[(cond) ? 1 : -1]
+#endif
+QUORVEND_LAYOUT_CHECK(sizeof(ConsoleListener) == 12, listener_size);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleListener, value) == 4, listener_value);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleListener, cell) == 8, listener_cell);
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+QUORVEND_LAYOUT_CHECK(sizeof(ConsoleInstanceView) == 1072, instance_size);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, activeScreen) == 1024, instance_active_screen);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, reserved1) == 1028, instance_reserved1);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, contextMenu) == 1032, instance_context_menu);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, closing) == 1036, instance_closing);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, waitAbort) == 1037, instance_wait_abort);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, inputEvent) == 1040, instance_input_event);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyThread) == 1044, instance_notify_thread);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyEvent) == 1048, instance_notify_event);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyArgument) == 1052, instance_notify_argument);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, reserved2) == 1056, instance_reserved2);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, timerId) == 1060, instance_timer_id);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, valid) == 1064, instance_valid);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, sharing) == 1065, instance_sharing);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, callback) == 1068, instance_callback);
+#elif defined(_WIN64)
+QUORVEND_LAYOUT_CHECK(sizeof(void *) == 8, pointer_size);
+QUORVEND_LAYOUT_CHECK(sizeof(ConsoleInstanceView) == 2128, instance_size);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, activeScreen) == 2048, instance_active_screen);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, reserved1) == 2056, instance_reserved1);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, contextMenu) == 2064, instance_context_menu);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, closing) == 2072, instance_closing);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, waitAbort) == 2073, instance_wait_abort);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, inputEvent) == 2080, instance_input_event);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyThread) == 2088, instance_notify_thread);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyEvent) == 2096, instance_notify_event);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, notifyArgument) == 2104, instance_notify_argument);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, reserved2) == 2108, instance_reserved2);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, timerId) == 2112, instance_timer_id);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, valid) == 2116, instance_valid);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, sharing) == 2117, instance_sharing);
+QUORVEND_LAYOUT_CHECK(offsetof(ConsoleInstanceView, callback) == 2120, instance_callback);
+#endif
+#ifdef QUORVEND_LAYOUT_CHECK
+#undef QUORVEND_LAYOUT_CHECK
+#endif
 
 #ifdef __cplusplus
 }
