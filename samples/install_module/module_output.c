@@ -21,7 +21,9 @@ void PrintBanner(const InstallHostInterface *host) {
     char line[512];
     snprintf(line, sizeof line, "Sample install module for %s",
              host->programName != NULL ? host->programName : "(no name)");
-    PrintLine(host, COLOR_TITLE, line);
+    /* The installer's welcome text leaves its last line open. */
+    host->setPrintColor(COLOR_TITLE);
+    host->printText(line, NULL, 1, 1);
     snprintf(line, sizeof line, "Program folder: %s",
              host->programDirectory != NULL ? host->programDirectory : "(unknown)");
     PrintLine(host, COLOR_NORMAL, line);

@@ -17,7 +17,7 @@
 #define COLOR_WARNING 14u  /* yellow */
 #define COLOR_FAILURE 4u   /* red, as the host's own failure texts */
 
-/* "Sample install module for <program name>" and the program folder. */
+/* "Sample install module for <program name>" on a line of its own, and the program folder. */
 void PrintBanner(const InstallHostInterface *host);
 
 /* text in color, then a line break; the colour stays set afterwards. */

@@ -1,0 +1,278 @@
+// The installer walk: windows found by their control ids, buttons pressed with posted
+// BM_CLICK (so a box the installer opens never blocks the walk), console text read from
+// the installer's memory. Every wait has a deadline and says what it waited for.
+#include "tools/demo_driver/installer_walk.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+#include "sdk/quorvend_console.h"
+
+namespace demo {
+
+namespace {
+
+constexpr int kNext = 1, kInstall = 1001, kConsole = 1000, kDocument = 1005, kAccept = 1010;
+
+std::string WindowText(HWND window) {
+    char text[4096];
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                             5000, &length)) {
+        return std::string();
+    }
+    return std::string(text, length < sizeof text ? length : 0);
+}
+
+std::string ClassOf(HWND window) {
+    char name[64];
+    const int length = GetClassNameA(window, name, sizeof name);
+    return std::string(name, length > 0 ? length : 0);
+}
+
+class Walk {
+public:
+    Walk(const WalkOptions& options, WalkResult& result) : options_(options), result_(result) {}
+    ~Walk() {
+        if (process_.hProcess != nullptr) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+
+    bool Run();
+
+private:
+    bool Start();
+    bool Fail(const std::string& why) {
+        if (result_.failure.empty()) result_.failure = why;
+        return false;
+    }
+    // Polls condition until it holds; an unexpected box or the end of the process fails it.
+    bool WaitFor(const std::function<bool()>& condition, const std::string& what, bool boxesExpected = false);
+    std::vector<HWND> TopWindows() const;
+    HWND DialogHolding(int controlId) const;
+    HWND MessageBoxWindow() const;
+    BoxSeen Describe(HWND box) const;
+    std::string ConsoleText(HWND console) const;
+    bool Checkpoint(const char* name, const std::vector<HWND>& windows);
+    bool AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background);
+
+    const WalkOptions& options_;
+    WalkResult& result_;
+    PROCESS_INFORMATION process_ = {};
+};
+
+bool Walk::Start() {
+    std::string directory = options_.workingDirectory;
+    if (directory.empty()) directory = options_.installer.substr(0, options_.installer.find_last_of("\\/") + 1);
+    std::string commandLine = "\"" + options_.installer + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(options_.installer.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process_)) {
+        process_ = PROCESS_INFORMATION();
+        return Fail("cannot start " + options_.installer + " (error " + std::to_string(GetLastError()) + ")");
+    }
+    return true;
+}
+
+std::vector<HWND> Walk::TopWindows() const {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{process_.dwProcessId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->processId && IsWindowVisible(window)) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND Walk::DialogHolding(int controlId) const {
+    for (HWND window : TopWindows()) {
+        if (GetDlgItem(window, controlId) != nullptr) return window;
+    }
+    return nullptr;
+}
+
+HWND Walk::MessageBoxWindow() const {
+    for (HWND window : TopWindows()) {
+        if (ClassOf(window) == "#32770" && GetDlgItem(window, kDocument) == nullptr &&
+            GetDlgItem(window, kConsole) == nullptr) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+BoxSeen Walk::Describe(HWND box) const {
+    BoxSeen seen;
+    seen.caption = WindowText(box);
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == "Static") {
+            const std::string text = WindowText(child);
+            if (!text.empty()) seen.text += seen.text.empty() ? text : "\n" + text;
+        }
+    }
+    return seen;
+}
+
+bool Walk::WaitFor(const std::function<bool()>& condition, const std::string& what, bool boxesExpected) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (!boxesExpected) {
+            if (HWND box = MessageBoxWindow()) {
+                const BoxSeen seen = Describe(box);
+                result_.boxes.push_back(seen);
+                return Fail("unexpected message box while waiting for " + what + ": \"" + seen.text + "\"");
+            }
+        }
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(process_.hProcess, &result_.exitCode);
+            return Fail("the installer ended (exit code " + std::to_string(result_.exitCode) + ") while waiting for " +
+                        what);
+        }
+        if (GetTickCount() - start > options_.stepTimeoutMs) return Fail("timed out waiting for " + what);
+        Sleep(50);
+    }
+}
+
+std::string Walk::ConsoleText(HWND console) const {
+    DWORD_PTR size = 0;
+    DWORD_PTR cells = 0;
+    if (!SendMessageTimeoutA(console, CONM_GETSIZE, 0, 0, SMTO_ABORTIFHUNG, 5000, &size) ||
+        !SendMessageTimeoutA(console, CONM_GETCELLS, 0, 0, SMTO_ABORTIFHUNG, 5000, &cells) ||
+        static_cast<LONG_PTR>(size) <= 0 || cells == 0) {
+        return std::string();
+    }
+    const size_t rows = (size >> 16) & 0xFFFF;
+    const size_t columns = size & 0xFFFF;
+    std::vector<uint16_t> grid(rows * columns);
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process_.hProcess, reinterpret_cast<LPCVOID>(cells), grid.data(),
+                           grid.size() * sizeof(uint16_t), &got) ||
+        got != grid.size() * sizeof(uint16_t)) {
+        return std::string();
+    }
+    std::string text;
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < columns; ++c) text += static_cast<char>(grid[r * columns + c] & 0xFF);
+        text += '\n';
+    }
+    return text;
+}
+
+bool Walk::Checkpoint(const char* name, const std::vector<HWND>& windows) {
+    result_.checkpoints.push_back(name);
+    printf("checkpoint %s\n", name);
+    fflush(stdout);
+    if (options_.syncFolder.empty()) return true;
+    if (options_.settleMs > 0) Sleep(options_.settleMs);
+    RECT all = {0, 0, 0, 0};
+    for (HWND window : windows) {
+        RECT rect;
+        if (window == nullptr || !GetWindowRect(window, &rect)) continue;
+        if (IsRectEmpty(&all)) all = rect;
+        else UnionRect(&all, &all, &rect);
+    }
+    const std::string base = options_.syncFolder + "\\" + name;
+    FILE* ready = fopen((base + ".ready.part").c_str(), "wb");
+    if (ready == nullptr) return Fail("cannot write " + base + ".ready");
+    fprintf(ready, "%ld %ld %ld %ld\n", all.left, all.top, all.right - all.left, all.bottom - all.top);
+    fclose(ready);
+    // Renamed into place, so that the watcher never reads half a line.
+    MoveFileExA((base + ".ready.part").c_str(), (base + ".ready").c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::string done = base + ".done";
+    return WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                   "the screenshot of " + std::string(name), true);
+}
+
+bool Walk::AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background) {
+    HWND box = nullptr;
+    if (!WaitFor([&] { return (box = MessageBoxWindow()) != nullptr; }, "the box \"" + text + "\"", true)) return false;
+    const BoxSeen seen = Describe(box);
+    result_.boxes.push_back(seen);
+    if (seen.text != text) return Fail("expected the box \"" + text + "\", got \"" + seen.text + "\"");
+    if (!Checkpoint(checkpoint, {background, box})) return false;
+    HWND control = GetDlgItem(box, button);
+    if (control != nullptr) PostMessageA(control, BM_CLICK, 0, 0);
+    else PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+    return WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, "the box \"" + text + "\" to close",
+                   true);
+}
+
+bool Walk::Run() {
+    if (!Start()) return false;
+    HWND pages = nullptr;
+    if (!WaitFor([&] { return (pages = DialogHolding(kDocument)) != nullptr; }, "the pages dialog")) return false;
+    HWND document = GetDlgItem(pages, kDocument);
+    HWND accept = GetDlgItem(pages, kAccept);
+    if (!WaitFor([&] { return !WindowText(document).empty(); }, "the warning document")) return false;
+    result_.pagesCaption = WindowText(pages);
+    result_.warningPage = WindowText(document);
+    if (!Checkpoint("01-warning", {pages})) return false;
+
+    PostMessageA(GetDlgItem(pages, kNext), BM_CLICK, 0, 0);
+    if (!WaitFor([&] { return IsWindowVisible(accept) != FALSE && WindowText(document) != result_.warningPage; },
+                 "the licence page")) {
+        return false;
+    }
+    result_.licencePage = WindowText(document);
+    if (!Checkpoint("02-licence", {pages})) return false;
+
+    PostMessageA(accept, BM_CLICK, 0, 0);
+    if (!WaitFor([&] { return SendMessageA(accept, BM_GETCHECK, 0, 0) == BST_CHECKED; }, "the ticked box")) {
+        return false;
+    }
+    if (!Checkpoint("03-licence-accepted", {pages})) return false;
+
+    PostMessageA(GetDlgItem(pages, kNext), BM_CLICK, 0, 0);
+    HWND main = nullptr;
+    if (!WaitFor([&] { return (main = DialogHolding(kConsole)) != nullptr; }, "the main dialog")) return false;
+    result_.mainCaption = WindowText(main);
+    if (!Checkpoint("04-main", {main})) return false;
+
+    PostMessageA(GetDlgItem(main, kInstall), BM_CLICK, 0, 0);
+    HWND console = GetDlgItem(main, kConsole);
+    // A box this early means the installation is over already; the walk checks its text.
+    if (!WaitFor([&] {
+            return MessageBoxWindow() != nullptr ||
+                   ConsoleText(console).find(options_.progressText) != std::string::npos;
+        },
+                 "\"" + options_.progressText + "\" on the console", true)) {
+        return false;
+    }
+    if (MessageBoxWindow() == nullptr && !Checkpoint("05-installing", {main})) return false;
+
+    if (!AnswerBox("Installation finished.", IDOK, "06-finished", main)) return false;
+    if (!AnswerBox("View Log install", IDNO, "07-log-question", main)) return false;
+
+    if (WaitForSingleObject(process_.hProcess, options_.stepTimeoutMs) != WAIT_OBJECT_0) {
+        return Fail("the installer did not end after the log question");
+    }
+    GetExitCodeProcess(process_.hProcess, &result_.exitCode);
+    result_.completed = true;
+    return true;
+}
+
+}  // namespace
+
+WalkResult WalkInstaller(const WalkOptions& options) {
+    WalkResult result;
+    Walk walk(options, result);
+    walk.Run();
+    return result;
+}
+
+}  // namespace demo
