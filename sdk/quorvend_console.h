@@ -114,7 +114,11 @@ typedef uint16_t ConsoleCellValue;
 #define CONE_BUTTONUP 4
 
 /* Set with CONM_SETMOUSELISTENER; a copy comes back with every CONM_MOUSEEVENT,
- * its cell holding the row in bits 16-31 and the column in bits 0-15. */
+ * its cell holding the row in bits 16-31 and the column in bits 0-15. The copy is
+ * valid only while the listener handles the message.
+ * window is 32 bits in every build: a 64-bit program stores its HWND truncated
+ * (HandleToLong), and the console widens the value back with sign extension
+ * (LongToHandle). Window handles keep their meaning in 32 bits on 64-bit Windows. */
 typedef struct ConsoleListener { /* 12 bytes on both */
     uint32_t window; /* 0: HWND of the listener, 0 = none */
     uint32_t value;  /* 4: the caller's value, returned unchanged */

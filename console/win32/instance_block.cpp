@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/core/mouse.h"
 #include "registry.h"
 #include "win32_host.h"
 
@@ -40,10 +41,6 @@ static_assert(sizeof(void*) != 4 || (sizeof(ConsoleInstance) == 1072 && sizeof(C
 static_assert(offsetof(InstanceBlock, instance) == 0, "the shared part must start the block");
 
 namespace {
-
-const UINT kCommandCopy = 8000;
-const UINT kCommandSelect = 8001;
-const UINT kCommandCancel = 8002;
 
 volatile LONG g_liveBlocks = 0;
 
@@ -98,9 +95,9 @@ bool createInstance(HWND window, WNDPROC consoleProcedure) {
 
     HMENU menu = CreatePopupMenu();
     if (menu != nullptr) {
-        AppendMenuA(menu, MF_STRING, kCommandCancel, "&Cancel");
-        AppendMenuA(menu, MF_STRING, kCommandCopy, "&Copy");
-        AppendMenuA(menu, MF_STRING, kCommandSelect, "&Select");
+        AppendMenuA(menu, MF_STRING, kMenuCancel, "&Cancel");
+        AppendMenuA(menu, MF_STRING, kMenuCopy, "&Copy");
+        AppendMenuA(menu, MF_STRING, kMenuSelect, "&Select");
     }
     instance.inputEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     instance.sharing = 0;
@@ -133,8 +130,12 @@ void beginDestroy(HWND window, InstanceBlock& block) {
 
     if (instance.inputEvent != nullptr) SetEvent(instance.inputEvent);
     KillTimer(window, instance.timerId);
-    if (instance.contextMenu != nullptr) DestroyMenu(static_cast<HMENU>(instance.contextMenu));
-    instance.contextMenu = nullptr;
+    if (block.menuOpen) {
+        EndMenu();  // the menu loop returns no command, and releaseBlock destroys the menu
+    } else if (instance.contextMenu != nullptr) {
+        DestroyMenu(static_cast<HMENU>(instance.contextMenu));
+        instance.contextMenu = nullptr;
+    }
     g_consoleRegistry.remove(window);
     block.releasePending = true;
 }
@@ -145,6 +146,7 @@ void releaseBlock(HWND window, InstanceBlock* block) {
     releaseAllScreens(instance, host);
     if (instance.notifyThread != nullptr) CloseHandle(instance.notifyThread);
     if (instance.inputEvent != nullptr) CloseHandle(instance.inputEvent);
+    if (instance.contextMenu != nullptr) DestroyMenu(static_cast<HMENU>(instance.contextMenu));
     instance.valid = 0;
     // Whoever kept the shared address sees a dead block rather than stale handles,
     // at least until the memory is reused.

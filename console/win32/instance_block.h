@@ -15,6 +15,8 @@ struct InstanceBlock {
     int dispatchDepth;         // frames of the window procedure now running for this window
     bool destroyStarted;       // WM_DESTROY has begun; a nested one does nothing more
     bool releasePending;       // free when the outermost frame returns
+    bool menuOpen;             // the context menu's loop runs: destruction ends it, and
+                               // the menu is destroyed only with the block
 };
 
 inline InstanceBlock& blockOf(ConsoleInstance& instance) { return reinterpret_cast<InstanceBlock&>(instance); }

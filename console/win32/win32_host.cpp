@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+#include "clipboard.h"
+#include "instance_block.h"
+#include "log_sink.h"
+
 namespace console {
 namespace win32 {
 
@@ -100,6 +104,30 @@ bool Win32ConsoleHost::pumpMessage() {
 }
 
 void Win32ConsoleHost::setFocus() { SetFocus(window_); }
+
+void Win32ConsoleHost::log(const char* text) { writeConsoleLog(text); }
+
+// A listener that no longer exists makes the send fail; that is ignored, as is the result.
+void Win32ConsoleHost::sendToListener(uint32_t window, uint32_t kind, const ConsoleListener& record) {
+    ConsoleListener copy = record;  // the listener may write into what it is given
+    SendMessageA(listenerWindowHandle(window), CONM_MOUSEEVENT, static_cast<WPARAM>(kind),
+                 reinterpret_cast<LPARAM>(&copy));
+}
+
+uint32_t Win32ConsoleHost::trackContextMenu() {
+    HMENU menu = static_cast<HMENU>(instance_.contextMenu);
+    if (menu == nullptr) return 0;
+    POINT at = {0, 0};
+    GetCursorPos(&at);
+    // While the menu is open, a destruction of the window must leave the menu alone.
+    InstanceBlock& block = blockOf(instance_);
+    block.menuOpen = true;
+    const BOOL command = TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_CENTERALIGN, at.x, at.y, window_, nullptr);
+    block.menuOpen = false;
+    return command > 0 ? static_cast<uint32_t>(command) : 0;
+}
+
+bool Win32ConsoleHost::setClipboardText(const ClipboardText& text) { return placeClipboardText(text); }
 
 DcPainter::~DcPainter() {
     if (pen_ != nullptr) {

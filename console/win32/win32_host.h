@@ -1,6 +1,6 @@
 // The Win32 side of the console seam: what the portable core asks of a window (messages
-// to itself, client size, DIB sections, repaint, events, the nested pump) and the paint
-// surface. Thin wrappers only: no console logic and no state beyond one message or paint.
+// to itself, client size, DIB sections, repaint, events, the nested pump, the log, the
+// listener, the context menu, the clipboard) and the paint surface. Thin wrappers only: no console logic and no state beyond one message or paint.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,16 @@ namespace console {
 namespace win32 {
 
 // Built on the stack for one message, on the console window's thread; every call
-// comes back synchronously on that thread.
+// comes back synchronously on that thread. The pump, the listener send and the menu
+// run other messages (this window's included) before they return.
+
+// Listener windows travel as 32-bit values (ConsoleListener). Window handles keep their
+// meaning in 32 bits on 64-bit Windows too; the value is widened with sign extension,
+// as the system widens handles that come from 32-bit code.
+inline HWND listenerWindowHandle(uint32_t window) {
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(window)));
+}
+
 class Win32ConsoleHost : public ConsoleHost {
 public:
     Win32ConsoleHost(HWND window, ConsoleInstance& instance) : window_(window), instance_(instance) {}
@@ -27,6 +36,10 @@ public:
     void signalInput() override;
     bool pumpMessage() override;
     void setFocus() override;
+    void log(const char* text) override;
+    void sendToListener(uint32_t window, uint32_t kind, const ConsoleListener& record) override;
+    uint32_t trackContextMenu() override;
+    bool setClipboardText(const ClipboardText& text) override;
 
 private:
     HWND window_;

@@ -1,12 +1,14 @@
 // A tour of the console control: both fonts' glyph tables, the 16 colours, grey mode,
-// blinking text, the cursor and output that scrolls in on a timer, in three consoles.
-// Must use nothing but the public console messages (and the class registration).
+// blinking text, the cursor, output that scrolls in on a timer, an input field and a
+// marked rectangle, in three consoles. Must use nothing but the public console messages
+// (and the class registration and log writer).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "console/win32/console_window.h"
+#include "input_demo.h"
 #include "sdk/quorvend_console.h"
 
 namespace {
@@ -107,8 +109,6 @@ void fillLarge() {
     text(g_large, 26, 26, CONSOLE_ATTR(0, 7) | CONSOLE_ATTR_BLINK, " and press any key ");
     frame(g_large, kBoxLeft - 1, kBoxTop - 1, kBoxRight + 1, kBoxBottom + 1, CONSOLE_ATTR(3, 0));
     text(g_large, kBoxLeft + 1, kBoxTop - 1, CONSOLE_ATTR(11, 0), " scrolling output ");
-    text(g_large, 1, 43, CONSOLE_ATTR(7, 0), "cursor > ");
-    cell(g_large, 10, 43, CONSOLE_ATTR(10, 0), ' ');  // the cursor takes the foreground of its cell
 }
 
 void fillSmall() {
@@ -140,7 +140,7 @@ void fillGrey() {
     text(g_grey, 1, 9, CONSOLE_ATTR(14, 0), "Yellow (14) and light cyan (11) share grey 170;");
     text(g_grey, 1, 10, CONSOLE_ATTR(11, 0), "blue (1) and green (2) share grey 64.");
     text(g_grey, 1, 12, CONSOLE_ATTR(15, 0) | CONSOLE_ATTR_BLINK, "Blinking works in grey too.");
-    text(g_grey, 1, 15, CONSOLE_ATTR(7, 0), "C:\\> ");
+    text(g_grey, 1, 14, CONSOLE_ATTR(15, 0), "Log of the input field (each echo is a line):");
 }
 
 // One more line at the bottom of the box; the rest of the box moves up a row.
@@ -174,8 +174,8 @@ LRESULT OnCreate(HWND window) {
     fillSmall();
     fillGrey();
     for (int i = 0; i < kBoxBottom - kBoxTop + 1; ++i) scrollInLine();
-    send(g_large, CONM_SETCURSORPOS, 0, CONSOLE_CURSORPOS_LPARAM(10, 43));
     SetTimer(window, kScrollTimer, 700, nullptr);
+    demo::startInputDemo(window, g_large, g_grey);
     SetFocus(g_large);
     return 0;
 }
@@ -186,12 +186,14 @@ LRESULT CALLBACK demoWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         return OnCreate(window);
     case WM_TIMER:
         if (wparam == kScrollTimer) scrollInLine();
+        demo::onInputDemoTimer(wparam);
         return 0;
     case WM_LBUTTONDOWN:
         SetFocus(g_large);
         return 0;
     case WM_DESTROY:
         KillTimer(window, kScrollTimer);
+        demo::stopInputDemo();
         PostQuitMessage(0);
         return 0;
     default:
