@@ -101,6 +101,12 @@ TEST_F(ModuleTestHost, MissingModuleGivesTheInstallersLoadFailure) {
     EXPECT_EQ(texts[1], message);  // one record, its line feed inside
 }
 
+TEST_F(ModuleTestHost, ModulePathTooLongIsALoadFailureNotACutPath) {
+    const ProgramRun run = Run({program_ + "\\" + std::string(300, 'm') + ".dll"});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.out.find(".dll with error 206 (Error Windows n\xB0" "206\n"), std::string::npos) << run.out;
+}
+
 TEST_F(ModuleTestHost, ModuleWithoutTheEntryFails) {
     ASSERT_TRUE(CopyFromBin("no_entry_module.dll", program_));
     const ProgramRun run = Run({program_ + "\\no_entry_module.dll"});

@@ -99,7 +99,8 @@ int RunModule(const char* argument) {
     char path[260];
     char message[512];
     if (!SplitModulePath(argument, moduleFileName) || !BuildModulePath(g_programDirectory, moduleFileName, path)) {
-        snprintf(message, sizeof message, "Module path too long: %s", argument);
+        // As the installer reports a module path that does not fit.
+        ComposeLoadFailure(argument, ERROR_FILENAME_EXCED_RANGE, message, sizeof message);
         ReportFailure(sink, message);
         return kFailed;
     }
