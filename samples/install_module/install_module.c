@@ -235,6 +235,8 @@ static void RollBack(InstallRun *run) {
     for (i = run->config.fileCount; i > 0; --i) {
         if (!run->createdFile[i - 1]) continue;
         SampleJoinPath(path, sizeof path, run->config.target, run->config.files[i - 1]);
+        /* CopyFile keeps a read-only payload file read-only, and DeleteFile refuses those. */
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
         if (DeleteFileA(path)) ++files;
     }
     for (i = run->createdFolderCount; i > 0; --i) {

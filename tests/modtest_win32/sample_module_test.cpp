@@ -150,6 +150,8 @@ TEST_F(SampleModuleFailure, BadConfigurationIsRefusedWithItsReason) {
 TEST_F(SampleModuleFailure, FailedCopyRollsBackWhatThisRunMade) {
     Payload("a.txt", "first");
     Payload("b.txt", "second");
+    // A read-only file is copied read-only; the roll-back must still remove it.
+    ASSERT_TRUE(SetFileAttributesA((program_ + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     // Held open without sharing, so the copy of b.txt fails after a.txt was copied.
     HANDLE lock = CreateFileA((program_ + "\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
