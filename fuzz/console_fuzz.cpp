@@ -1,6 +1,8 @@
 // Random sequences of console operations through the portable dispatch: every console
-// message, ticks, paints, typed keys and client resizes. Pointers are passed only where
-// the interface takes a valid buffer. Any crash or sanitizer report is a finding.
+// message, ticks, paints, typed keys, mouse messages, menu commands and client resizes.
+// The console's nested loops (key wait, input field, listener send, menu) run further
+// operations while they wait. Pointers are passed only where the interface takes a
+// valid buffer. Any crash or sanitizer report is a finding.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,9 @@ using namespace console;
 constexpr int kMaxOperations = 64;
 // Every layout, refresh and tick of a 256 x 256 grid walks 65,536 cells: fewer then.
 constexpr int kWidestGridOperations = 16;
+// Nested loops inside nested loops, and the pumps of one input, are bounded too.
+constexpr int kMaxNesting = 3;
+constexpr int kMaxPumps = 48;
 
 // Client sizes to choose from. Mostly small, so bitmaps and grids stay cheap; the main
 // dialog's size and the shapes that reach the 256-cell limit of a side are among them.
@@ -171,6 +176,8 @@ enum Operation : uint8_t {
     kBitmapFailure,
     kCellFailure,
     kRawMessage,
+    kMouse,
+    kMenu,
     kOperationCount
 };
 
@@ -183,14 +190,25 @@ constexpr uint32_t kPlainMessages[] = {
     CONM_GETSIZE,      CONM_CELLINDEX,    CONM_POSTCALLBACK, CONM_SETATTR,        CONM_GETATTR,
     CONM_GETACTIVESCREEN, CONM_SETCOLORMODE, CONM_GETCOLORMODE, CONM_RESETPALETTE, CONM_GETFONT,
     CONM_SETSHARING,   CONM_GETSHARING,   CONM_GETINSTANCE,  kWmTimer,            kWmChar,
-    kWmKeyDown,        1061,              1123,              1127,
+    kWmKeyDown,        kWmMouseMove,      kWmLButtonDown,    kWmLButtonUp,        kWmRButtonDown,
+    1061,              1123,              1127,
 };
 
 class Run {
 public:
     Run(const uint8_t* data, size_t size) : in_(data, size) {
-        // A key wait pumps a few times and then finds the window gone.
-        host_.pump = [this] { return ++pumps_ < 4; };
+        // A wait's pump runs the next operation, as the window's thread would while it
+        // waits; when the pumps run out the window is gone.
+        host_.pump = [this] { return ++pumps_ < kMaxPumps && nested(); };
+        host_.onListener = [this] {
+            if (in_.byte() & 1) nested();
+        };
+        host_.menu = [this] {
+            static constexpr uint32_t kCommands[] = {0, 8000, 8001, 8002};
+            const uint8_t how = in_.byte();
+            if (how & 0x80) nested();  // the menu loop serves other messages
+            return how & 0x40 ? in_.u32() : kCommands[how & 3];
+        };
         g_cellAllocator = g_realCellAllocator;
     }
     Run(const Run&) = delete;
@@ -201,7 +219,26 @@ public:
         for (; budget_ > 0 && in_.more(); --budget_) {
             step(static_cast<Operation>(in_.byte() % kOperationCount));
             host_.sent.clear();
+            host_.logged.clear();
+            host_.events.clear();
+            host_.clipboard.clear();
         }
+    }
+
+    bool nested() {
+        if (depth_ >= kMaxNesting || budget_ <= 1 || !in_.more()) return false;
+        ++depth_;
+        --budget_;
+        step(static_cast<Operation>(in_.byte() % kOperationCount));
+        --depth_;
+        return true;
+    }
+
+    // Mostly pixels near the grids in use, sometimes anywhere in 16 bits.
+    uint32_t pointer() {
+        if (in_.byte() & 1) return in_.u32();
+        const uint32_t x = in_.byte() * 4u;
+        return x | (in_.byte() * 4u) << 16;
     }
 
 private:
@@ -364,6 +401,13 @@ private:
             send(message, wparam, static_cast<intptr_t>(in_.u32()));
             break;
         }
+        case kMouse: {
+            static constexpr uint32_t kMessages[] = {kWmMouseMove, kWmLButtonDown, kWmLButtonUp};
+            const uint32_t message = kMessages[in_.byte() % 3];
+            send(message, 0, static_cast<intptr_t>(pointer()));
+            break;
+        }
+        case kMenu: send(kWmRButtonDown, 0, static_cast<intptr_t>(pointer())); break;
         case kOperationCount: break;
         }
     }
@@ -371,6 +415,7 @@ private:
     Input in_;
     FuzzHost host_;
     int pumps_ = 0;
+    int depth_ = 0;
     int budget_ = kMaxOperations;
 };
 

@@ -11,24 +11,24 @@ namespace console {
 
 class ScreenHold {
 public:
-    explicit ScreenHold(ConsoleScreen& screen) : screen_(screen), layout_(screen.layoutSerial) { ++screen_.holdCount; }
+    explicit ScreenHold(ConsoleScreen& screen) : screen_(&screen), layout_(screen.layoutSerial) { ++screen_->holdCount; }
     ~ScreenHold() {
-        if (--screen_.holdCount == 0 && screen_.deletePending) std::free(&screen_);
+        if (--screen_->holdCount == 0 && screen_->deletePending) std::free(screen_);
     }
     ScreenHold(const ScreenHold&) = delete;
     ScreenHold& operator=(const ScreenHold&) = delete;
 
     // The screen was deleted: its slot is empty and it has no cells or bitmaps left.
-    bool gone() const { return screen_.deletePending != 0; }
+    bool gone() const { return screen_->deletePending != 0; }
     // The grid was laid out again since the hold began or since the last call.
     bool relaidOut() {
-        if (screen_.layoutSerial == layout_) return false;
-        layout_ = screen_.layoutSerial;
+        if (screen_->layoutSerial == layout_) return false;
+        layout_ = screen_->layoutSerial;
         return true;
     }
 
 private:
-    ConsoleScreen& screen_;
+    ConsoleScreen* screen_;  // allocated by newScreen
     uint32_t layout_;
 };
 
