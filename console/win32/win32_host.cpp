@@ -120,10 +120,13 @@ uint32_t Win32ConsoleHost::trackContextMenu() {
     POINT at = {0, 0};
     GetCursorPos(&at);
     // While the menu is open, a destruction of the window must leave the menu alone.
+    // (A second menu asked for inside the first one's loop fails at once; the first one
+    // is still open when it returns.)
     InstanceBlock& block = blockOf(instance_);
+    const bool alreadyOpen = block.menuOpen;
     block.menuOpen = true;
     const BOOL command = TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_CENTERALIGN, at.x, at.y, window_, nullptr);
-    block.menuOpen = false;
+    block.menuOpen = alreadyOpen;
     return command > 0 ? static_cast<uint32_t>(command) : 0;
 }
 
