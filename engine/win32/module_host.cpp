@@ -77,11 +77,26 @@ void FormatSystemError(int32_t code, char* out, size_t size) {
     LocalFree(text);
 }
 
-void ComposeLoadFailure(const char* path, int32_t code, char* out, size_t size) {
+namespace {
+
+void ComposeFailure(const char* format, const char* path, int32_t code, char* out, size_t size) {
     char reason[512];
     FormatSystemError(code, reason, sizeof reason);
-    FormatInto(out, size, "Can't load file %s with error %d (%s)", path != nullptr ? path : "", static_cast<int>(code),
-               reason);
+    FormatInto(out, size, format, path != nullptr ? path : "", static_cast<int>(code), reason);
+}
+
+}  // namespace
+
+void ComposeLoadFailure(const char* path, int32_t code, char* out, size_t size) {
+    ComposeFailure("Can't load file %s with error %d (%s)", path, code, out, size);
+}
+
+void ComposeEntryFailure(const char* path, int32_t code, char* out, size_t size) {
+    ComposeFailure("Can't find " KELVANE_INSTALL_ENTRY_NAME " in file %s with error %d (%s)", path, code, out, size);
+}
+
+void ComposeStartFailure(const char* path, int32_t code, char* out, size_t size) {
+    ComposeFailure("Can't start installation of file %s with error %d (%s)", path, code, out, size);
 }
 
 InstallCallBlock* NewInstallCallBlock(void* owner) {

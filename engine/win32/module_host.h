@@ -62,6 +62,12 @@ void FormatSystemError(int32_t code, char* out, size_t size);
 // size - 1 characters (the front-end passes 512): the end is cut when it is longer.
 void ComposeLoadFailure(const char* path, int32_t code, char* out, size_t size);
 
+// The same shape for the two failures after a successful load: the module has no export
+// quorvend_install2 ("Can't find quorvend_install2 in file ..."), or the worker could not
+// be started ("Can't start installation of file ..."). Same bound as above.
+void ComposeEntryFailure(const char* path, int32_t code, char* out, size_t size);
+void ComposeStartFailure(const char* path, int32_t code, char* out, size_t size);
+
 // A zero-filled block from the process heap with owner set; null when memory runs out.
 // Never freed: the module may keep the addresses inside it until the process ends.
 InstallCallBlock* NewInstallCallBlock(void* owner);

@@ -1,0 +1,26 @@
+// The application object: one-time start-up and the fixed order of the two dialogs.
+// Runs no message loop of its own and never ends the process itself.
+#pragma once
+
+#include "app/dialog.h"
+
+namespace app {
+
+class CkelvaneApp {
+public:
+    // Loads the platform libraries from the system folder only, registers the console
+    // classes, runs the pages dialog and, on a result of exactly 1, the main dialog.
+    // Returns false on every path (nothing further to run). Main thread.
+    bool InitInstance();
+
+    // The main dialog while it runs; cleared when its window goes.
+    Dialog* m_pMainWnd = nullptr;
+};
+
+extern CkelvaneApp theApp;
+
+// Keeps every later load by bare name, including the platform's own, to the system
+// folder: the program runs elevated from folders where anyone may drop a DLL.
+void RestrictDllSearchToSystemFolder();
+
+}  // namespace app

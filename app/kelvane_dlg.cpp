@@ -1,0 +1,110 @@
+// Main dialog: console set-up, the welcome text, the guards on every way out and the
+// minimised icon. Installation itself is in install_worker.cpp.
+#include "app/kelvane_dlg.h"
+
+#include "app/captions.h"
+#include "app/kelvane_app.h"
+#include "engine/win32/install_log.h"
+#include "engine/win32/print_services.h"
+#include "engine/win32/setup_description.h"
+#include "sdk/quorvend_console.h"
+
+namespace app {
+
+namespace {
+
+constexpr int kIcon = 129;
+constexpr char kWelcome[] = "Welcome in installation program\nClick Start button for starting install ...";
+
+}  // namespace
+
+CkelvaneDlg::CkelvaneDlg() : Dialog(kTemplate), m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kIcon))) {}
+
+bool CkelvaneDlg::OnInitDialog() {
+    m_console = GetDlgItem(window(), kConsole);
+    engine::win32::OpenInstallLog(window());
+
+    // The cursor shape needs the font, and clearing needs the grid the font lays out.
+    SendMessageA(m_console, CONM_CREATESCREEN, 0, 0);
+    SendMessageA(m_console, CONM_SELECTSCREEN, 0, 0);
+    SendMessageA(m_console, CONM_SETCOLORMODE, 0, 1);
+    SendMessageA(m_console, CONM_SETTEXTCOLOR, 0, 7);
+    SendMessageA(m_console, CONM_SETFONT, CONSOLE_SETFONT_WPARAM(0, CONSOLE_FONT_8X16), 0);
+    SendMessageA(m_console, CONM_SETCURSORSHAPE, 0, CONSOLE_CURSORSHAPE_LPARAM(14, 15));
+    SendMessageA(m_console, CONM_CLEAR, 0, 0);
+
+    engine::win32::WriteLogLine(kWelcome);
+    SendMessageA(m_console, CONM_PUTSTRING, 0, reinterpret_cast<LPARAM>(kWelcome));
+    engine::win32::g_printTarget = m_console;
+
+    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    char caption[512];
+    FormatMainCaption(engine::win32::g_programName, caption);
+    SetWindowTextA(window(), caption);
+    return true;
+}
+
+void CkelvaneDlg::OnCommand(int id, int code) {
+    if (code != BN_CLICKED) return;
+    switch (id) {
+    case kInstall: OnInstall(); break;
+    case IDOK: OnExit(); break;       // "Exit ...", also Enter while it is the default button
+    case IDCANCEL: OnCancel(); break;  // Escape, and WM_CLOSE's default handling
+    default: break;
+    }
+}
+
+bool CkelvaneDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    switch (message) {
+    case WM_PAINT:
+        result = TRUE;
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(m_hIcon);
+        return true;
+    case WM_CLOSE:
+        result = TRUE;
+        return OnClose();
+    case WM_NCDESTROY:
+        OnNcDestroy();
+        return false;
+    default:
+        return false;
+    }
+}
+
+void CkelvaneDlg::OnExit() {
+    if (!m_bInstalling) EndDialog(-1);
+}
+
+bool CkelvaneDlg::OnClose() { return m_bInstalling; }
+
+void CkelvaneDlg::OnCancel() {
+    if (!m_bInstalling) EndDialog(IDCANCEL);
+}
+
+void CkelvaneDlg::OnNcDestroy() {
+    HWND console = m_console;
+    m_console = nullptr;
+    if (console != nullptr) DestroyWindow(console);  // normally gone already
+    if (theApp.m_pMainWnd == this) theApp.m_pMainWnd = nullptr;
+    engine::win32::CloseInstallLog();
+}
+
+bool CkelvaneDlg::OnPaint() {
+    if (!IsIconic(window())) return false;  // the dialog's own painting
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window(), &paint);
+    SendMessageA(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window(), &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(window(), &paint);
+    return true;
+}
+
+}  // namespace app

@@ -1,0 +1,50 @@
+// The main installation dialog (template 102): opens the log, sets up the console,
+// prints the welcome text, starts the install worker and refuses to close while it
+// runs. The worker ends the process; this dialog never waits for it.
+#pragma once
+
+#include <windows.h>
+
+#include "app/dialog.h"
+
+namespace app {
+
+class CkelvaneDlg final : public Dialog {
+public:
+    static constexpr int kTemplate = 102;
+    static constexpr int kConsole = 1000;
+    static constexpr int kInstall = 1001;
+
+    CkelvaneDlg();
+
+    // Read by the install worker: the dialog's window outlives every worker, since the
+    // dialog cannot end while one runs.
+    HWND mainWindow() const { return window(); }
+
+protected:
+    bool OnInitDialog() override;
+    void OnCommand(int id, int code) override;
+    bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) override;
+
+private:
+    void OnExit();
+    bool OnClose();  // true swallows WM_CLOSE
+    void OnCancel();
+    void OnInstall();
+    void OnNcDestroy();
+    bool OnPaint();
+    // Red text on the console, a log record, back to colour 7, then an error box.
+    void ReportInstallFailure(const char* message);
+
+    bool m_bInstalling = false;  // set when the worker starts; never cleared
+    HICON m_hIcon;
+    HWND m_console = nullptr;
+};
+
+// The worker of one installation: runs the module's entry and ends the process with 512.
+DWORD WINAPI InstallWorker(LPVOID block);
+
+// The worker's thread handle, kept and never used again.
+extern HANDLE g_installThread;
+
+}  // namespace app

@@ -1,0 +1,94 @@
+// In-process tests of the front-end's parts that need no running dialog: the document
+// stream callbacks and the caption texts with their bounds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/captions.h"
+#include "app/document_stream.h"
+#include "engine/win32/setup_description.h"
+
+using namespace app;
+
+TEST(DocumentStream, ShortDocumentComesWholeThenNothing) {
+    const char text[] = "{\\rtf1 short}";
+    int32_t position = 0;
+    BYTE buffer[4096];
+    LONG delivered = -1;
+    EXPECT_EQ(DeliverDocumentBytes(text, sizeof text - 1, &position, buffer, sizeof buffer, &delivered), 0u);
+    EXPECT_EQ(delivered, static_cast<LONG>(sizeof text - 1));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), delivered), text);
+    EXPECT_EQ(DeliverDocumentBytes(text, sizeof text - 1, &position, buffer, sizeof buffer, &delivered), 0u);
+    EXPECT_EQ(delivered, 0);
+}
+
+TEST(DocumentStream, LongDocumentComesInRequestedPiecesAndNeverPastItsLength) {
+    const std::string text(10, 'x');
+    int32_t position = 0;
+    BYTE buffer[16];
+    LONG delivered = 0;
+    DeliverDocumentBytes(text.data(), 10, &position, buffer, 4, &delivered);
+    EXPECT_EQ(delivered, 4);
+    DeliverDocumentBytes(text.data(), 10, &position, buffer, 4, &delivered);
+    memset(buffer, '#', sizeof buffer);
+    DeliverDocumentBytes(text.data(), 10, &position, buffer, 16, &delivered);
+    EXPECT_EQ(delivered, 2);
+    EXPECT_EQ(buffer[2], '#');
+    EXPECT_EQ(position, 10);
+
+    // Out-of-range positions, negative requests and a missing document deliver nothing.
+    position = -3;
+    DeliverDocumentBytes(text.data(), 10, &position, buffer, 4, &delivered);
+    EXPECT_EQ(delivered, 0);
+    position = 0;
+    DeliverDocumentBytes(text.data(), 10, &position, buffer, -1, &delivered);
+    EXPECT_EQ(delivered, 0);
+    DeliverDocumentBytes(nullptr, 10, &position, buffer, 4, &delivered);
+    EXPECT_EQ(delivered, 0);
+}
+
+TEST(DocumentStream, CallbacksReadTheEngineDocumentsFromTheirOwnPositions) {
+    char licence[] = "LICENCE";
+    engine::win32::g_licenceText = licence;
+    engine::win32::g_licenceTextLength = 7;
+    engine::win32::g_warningText = nullptr;
+    engine::win32::g_warningTextLength = 0;
+    g_licenceReadPos = 3;
+    g_warningReadPos = 0;
+    BYTE buffer[8];
+    LONG delivered = 0;
+    LicenceStreamCallback(0, buffer, sizeof buffer, &delivered);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), delivered), "ENCE");
+    WarningStreamCallback(0, buffer, sizeof buffer, &delivered);
+    EXPECT_EQ(delivered, 0) << "a document that failed to load streams nothing";
+    engine::win32::g_licenceText = nullptr;
+    engine::win32::g_licenceTextLength = 0;
+}
+
+TEST(Captions, PagesCaptionFitsA204CharacterNameAndCutsLongerOnes) {
+    char caption[256];
+    FormatPagesCaption("Demo", "Jan  5 2026", "09:03:07", caption);
+    EXPECT_STREQ(caption, "Installation of program Demo Build Jan  5 2026 09:03:07");
+
+    const std::string fits(204, 'a');
+    FormatPagesCaption(fits.c_str(), "Jan  5 2026", "09:03:07", caption);
+    EXPECT_EQ(strlen(caption), 255u);
+    EXPECT_EQ(std::string(caption).substr(255 - 8), "09:03:07");
+
+    const std::string longest(255, 'b');
+    FormatPagesCaption(longest.c_str(), "Jan  5 2026", "09:03:07", caption);
+    EXPECT_EQ(std::string(caption), ("Installation of program " + longest).substr(0, 255));
+}
+
+TEST(Captions, MainCaptionHoldsTheLongestName) {
+    char caption[512];
+    const std::string longest(255, 'c');
+    FormatMainCaption(longest.c_str(), caption);
+    EXPECT_EQ(std::string(caption), "Local installation scenario " + longest + " Pelbrix");
+}
+
+TEST(Captions, ApplicationNameIsTheProgramFileWithoutExtension) {
+    ComputeApplicationName();
+    EXPECT_STREQ(g_applicationName, "app_win32_test");
+}

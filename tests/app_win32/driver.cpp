@@ -1,0 +1,396 @@
+// The end-to-end driver: scratch folders, the child process, window lookup, message
+// boxes and console reads. Reads the program only through what the system offers to
+// any other process (window messages, process memory at the console's own addresses).
+#include "driver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "sdk/quorvend_console.h"
+
+namespace app_test {
+
+const char kWarningText[] = "Warning: flashing lights may affect some viewers.";
+const char kLicenceText[] = "Licence agreement: use at your own risk.";
+
+namespace {
+
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+std::string ClassName(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+void RemoveTree(const std::string& dir) {  // dir ends with a backslash
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string path = dir + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path + "\\");
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool IsDigits(const std::string& s, size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+    }
+    return true;
+}
+
+// "(dd/mm/yyyy hh:mm:ss) " with digits in place.
+bool HasLogPrefix(const std::string& record) {
+    if (record.size() < 22) return false;
+    static const char shape[] = "(dd/dd/dddd dd:dd:dd) ";
+    for (size_t i = 0; i < 22; ++i) {
+        if (shape[i] == 'd' ? !IsDigits(record, i, 1) : record[i] != shape[i]) return false;
+    }
+    return true;
+}
+
+// The current environment with TMP and TEMP replaced, as CreateProcessA wants it.
+std::string ChildEnvironment(const std::string& tempDir) {
+    std::string block;
+    char* strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; *entry != '\0'; entry += strlen(entry) + 1) {
+        if (_strnicmp(entry, "TMP=", 4) == 0 || _strnicmp(entry, "TEMP=", 5) == 0) continue;
+        block.append(entry).push_back('\0');
+    }
+    FreeEnvironmentStringsA(strings);
+    const std::string temp = tempDir.substr(0, tempDir.size() - 1);  // without the backslash
+    block.append("TMP=" + temp).push_back('\0');
+    block.append("TEMP=" + temp).push_back('\0');
+    block.push_back('\0');
+    return block;
+}
+
+}  // namespace
+
+std::string BinDirectory() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string s(path, length);
+    return s.substr(0, s.rfind('\\') + 1);
+}
+
+std::string WindowText(HWND window) {
+    char text[2048] = "";
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                             &copied)) {
+        return std::string();
+    }
+    return std::string(text, std::min<size_t>(copied, sizeof text - 1));
+}
+
+// --- Installation ---
+
+Installation::Installation() {
+    static std::atomic<unsigned> counter{0};
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    std::string base(temp, length);
+    if (!base.empty() && base.back() != '\\') base += '\\';
+    for (;;) {
+        dir_ = base + "kvapp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) + "\\";
+        if (CreateDirectoryA(dir_.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create " << dir_;
+            break;
+        }
+    }
+    CreateDirectoryA(tempDir().c_str(), nullptr);
+    copyFromBin("kelvane.exe", "kelvane.exe");
+}
+
+Installation::~Installation() { RemoveTree(dir_); }
+
+void Installation::write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(dir_ + name, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(out.good()) << "cannot write " << dir_ << name;
+}
+
+void Installation::copyFromBin(const std::string& binName, const std::string& name) const {
+    EXPECT_TRUE(CopyFileA((BinDirectory() + binName).c_str(), (dir_ + name).c_str(), FALSE))
+        << "cannot copy " << binName << " from " << BinDirectory();
+}
+
+bool Installation::exists(const std::string& name) const {
+    return GetFileAttributesA((dir_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Installation::writeSetup(const std::string& programName, const std::string& moduleFileName) const {
+    write("setup.ini", "[kelvane]\r\n" + programName + "\r\nline three\r\nline four\r\n" + moduleFileName + "\r\n");
+}
+
+void Installation::writeDocuments() const {
+    write("epileptic.rtf", std::string("{\\rtf1\\ansi ") + kWarningText + "\\par}");
+    write("setup.rtf", std::string("{\\rtf1\\ansi ") + kLicenceText + "\\par}");
+}
+
+void Installation::addModule(const std::string& binName, const std::string& name, const std::string& settings) const {
+    copyFromBin(binName, name);
+    write("kvtest.ini", settings);
+}
+
+std::vector<std::string> Installation::logRecords() const {
+    const std::string log = ReadFileBytes(logPath());
+    std::vector<std::string> records;
+    for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string record = log.substr(start, end - start);
+        records.push_back(HasLogPrefix(record) ? record.substr(22) : "?");
+    }
+    return records;
+}
+
+// --- ConsoleView ---
+
+std::string ConsoleView::row(int r) const {
+    std::string s;
+    for (int c = 0; c < columns; ++c) s.push_back(static_cast<char>(cells[r * columns + c] & 0xFF));
+    const size_t end = s.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+std::string ConsoleView::text() const {
+    std::string s;
+    for (int r = 0; r < rows; ++r) s += row(r) + (r + 1 < rows ? "\n" : "");
+    return s;
+}
+
+bool ConsoleView::find(const std::string& needle, int& r, int& c) const {
+    for (r = 0; r < rows; ++r) {
+        const size_t at = row(r).find(needle);
+        if (at != std::string::npos) {
+            c = static_cast<int>(at);
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- Program ---
+
+Program::Program(const Installation& installation) {
+    const std::string exe = installation.dir() + "kelvane.exe";
+    std::string commandLine = "\"" + exe + "\"";
+    std::string environment = ChildEnvironment(installation.tempDir());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
+                        installation.dir().c_str(), &startup, &info_)) {
+        ADD_FAILURE() << "cannot start " << exe << " (error " << GetLastError() << ")";
+        return;
+    }
+    process_ = info_.hProcess;
+}
+
+Program::~Program() {
+    if (process_ == nullptr) return;
+    if (running()) {
+        TerminateProcess(process_, 0xDEAD);
+        WaitForSingleObject(process_, kTimeout);
+    }
+    CloseHandle(info_.hThread);
+    CloseHandle(process_);
+}
+
+::testing::AssertionResult Program::waitExit(DWORD& code, DWORD timeout) {
+    code = 0xDEADBEEF;
+    if (process_ == nullptr) return ::testing::AssertionFailure() << "the program was not started";
+    if (WaitForSingleObject(process_, timeout) != WAIT_OBJECT_0) {
+        std::string windows;
+        for (HWND w : topWindows()) windows += " [" + ClassName(w) + " \"" + WindowText(w) + "\"]";
+        return ::testing::AssertionFailure() << "the program did not end within " << timeout
+                                             << " ms; its windows:" << windows;
+    }
+    GetExitCodeProcess(process_, &code);
+    return ::testing::AssertionSuccess();
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> Program::topWindows() const {
+    WindowSearch search{info_.dwProcessId, {}};
+    EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+DWORD Program::threadIdOf(HWND window) const { return GetWindowThreadProcessId(window, nullptr); }
+
+bool Program::waitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeout) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (!running()) {
+            if (condition()) return true;
+            ADD_FAILURE() << "the program ended while waiting for " << what;
+            return false;
+        }
+        if (GetTickCount() - start > timeout) {
+            ADD_FAILURE() << "timed out after " << timeout << " ms waiting for " << what;
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+HWND Program::waitDialogHolding(int controlId, const char* what) {
+    HWND dialog = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND w : topWindows()) {
+                if (ClassName(w) == "#32770" && GetDlgItem(w, controlId) != nullptr) {
+                    dialog = w;
+                    return true;
+                }
+            }
+            return false;
+        },
+        what);
+    return dialog;
+}
+
+HWND Program::waitPagesDialog() { return waitDialogHolding(1005, "the pages dialog"); }
+
+HWND Program::waitMainDialog() { return waitDialogHolding(1000, "the main dialog"); }
+
+MessageBoxSeen Program::waitMessageBox() {
+    MessageBoxSeen seen;
+    waitUntil(
+        [&] {
+            for (HWND w : topWindows()) {
+                if (ClassName(w) == "#32770" && GetDlgItem(w, 1005) == nullptr && GetDlgItem(w, 1000) == nullptr) {
+                    seen.window = w;
+                    return true;
+                }
+            }
+            return false;
+        },
+        "a message box");
+    if (seen.window != nullptr) {
+        seen.owner = GetWindow(seen.window, GW_OWNER);
+        seen.caption = WindowText(seen.window);
+        seen.text = WindowText(GetDlgItem(seen.window, kMessageBoxTextId));
+    }
+    return seen;
+}
+
+MessageBoxSeen Program::answer(const std::string& text, const std::string& caption, int button) {
+    MessageBoxSeen seen = waitMessageBox();
+    if (seen.window == nullptr) {
+        ADD_FAILURE() << "no message box \"" << text << "\" came";
+        return seen;
+    }
+    EXPECT_EQ(seen.text, text);
+    EXPECT_EQ(seen.caption, caption);
+    PostMessageA(seen.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(seen.window, button)));
+    const HWND box = seen.window;
+    waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, "the box \"" + text + "\" to close");
+    return seen;
+}
+
+void Program::answerStartupWarnings() {
+    // Without resources the documents and the setup description come from files, each
+    // after a warning with the system's default caption.
+    answer("rtf taked", "Error");
+    answer("rtf epilec taked", "Error");
+    answer("Ini taked", "Error");
+}
+
+ConsoleView Program::readConsole(HWND console) {
+    ConsoleView view;
+    DWORD_PTR size = 0;
+    DWORD_PTR cells = 0;
+    if (!SendMessageTimeoutA(console, CONM_GETSIZE, 0, 0, SMTO_ABORTIFHUNG, 5000, &size) ||
+        !SendMessageTimeoutA(console, CONM_GETCELLS, 0, 0, SMTO_ABORTIFHUNG, 5000, &cells) ||
+        static_cast<LONG_PTR>(size) <= 0 || cells == 0) {
+        return view;
+    }
+    view.rows = static_cast<int>((size >> 16) & 0xFFFF);
+    view.columns = static_cast<int>(size & 0xFFFF);
+    view.cells.resize(static_cast<size_t>(view.rows) * view.columns);
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(cells), view.cells.data(),
+                           view.cells.size() * sizeof(uint16_t), &got) ||
+        got != view.cells.size() * sizeof(uint16_t)) {
+        view = ConsoleView();
+    }
+    return view;
+}
+
+ConsoleView Program::waitConsole(HWND console, const std::function<bool(const ConsoleView&)>& condition,
+                                 const std::string& what) {
+    ConsoleView view;
+    const bool ok = waitUntil(
+        [&] {
+            view = readConsole(console);
+            return view.rows > 0 && condition(view);
+        },
+        what);
+    if (!ok) ADD_FAILURE() << "the console shows:\n" << view.text();
+    return view;
+}
+
+// --- input ---
+
+void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+void PressKey(HWND dialog, WPARAM key) {
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    HWND target = dialog;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus != nullptr) {
+        target = gui.hwndFocus;
+    }
+    PostMessageA(target, WM_KEYDOWN, key, 1);
+    PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+void PressAltF4(HWND dialog) {
+    PostMessageA(dialog, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(0x20000001u));
+    PostMessageA(dialog, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(0xE0000001u));
+}
+
+void CloseBox(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+}  // namespace app_test

@@ -1,0 +1,71 @@
+/* Install module used by the front-end's end-to-end tests, built once with a __cdecl and
+ * once with a __stdcall entry. Reads kvtest.ini beside the program through the host's
+ * own services; prints a fixed script; never touches the console other than by them. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "sdk/kelvane_install.h"
+
+#ifdef KVTEST_STDCALL
+#define KVTEST_ENTRY_CONVENTION __stdcall
+#else
+#define KVTEST_ENTRY_CONVENTION __cdecl
+#endif
+
+static LONG g_entries = 0;
+
+/* A second entry while the first runs would mean two workers: leave a mark for the test. */
+static void MarkSecondEntry(const InstallHostInterface *host) {
+    char path[MAX_PATH];
+    HANDLE file;
+    if (snprintf(path, sizeof path, "%ssecond-entry.txt", host->programDirectory) >= (int)sizeof path) return;
+    file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+static HWND CreateOwnerWindow(void) {
+    return CreateWindowExA(0, "Static", "kvtest owner window", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}
+
+KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host) {
+    char path[MAX_PATH];
+    KeyValueList settings;
+    const char *wait;
+    KelvaneBool result;
+
+    if (InterlockedIncrement(&g_entries) > 1) {
+        MarkSecondEntry(host);
+        return 0;
+    }
+    if (host->size != sizeof(InstallHostInterface) || host->reserved1 != 0 || host->reserved2 != 0) {
+        host->printText("bad host interface", NULL, 1, 1);
+        return 0;
+    }
+    if (snprintf(path, sizeof path, "%skvtest.ini", host->programDirectory) >= (int)sizeof path) return 0;
+    settings = host->loadKeyValues(path);
+    result = (KelvaneBool)(strlen(host->getValue(settings, "result", 0)) > 0 ? host->getIntValue(settings, "RESULT")
+                                                                              : 1);
+
+    host->printText("Hello", "world", 0, 1);
+    host->setPrintColor(0x10C); /* only 0x0C reaches the console */
+    host->printText("red", NULL, 1, 1);
+    host->setPrintColor(7);
+    host->printText(host->programName, NULL, 0, 1);
+
+    wait = host->getValue(settings, "WAIT", 0);
+    if (wait[0] != '\0') {
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wait);
+        host->printText("waiting", NULL, 0, 1);
+        if (event != NULL) {
+            WaitForSingleObject(event, 60000);
+            CloseHandle(event);
+        }
+    }
+    if (host->getIntValue(settings, "OWNER") == 1) host->mainWindow = CreateOwnerWindow();
+
+    host->printText("last", NULL, 0, 0);
+    return result;
+}
