@@ -107,6 +107,19 @@ TEST(ModuleHost, LoadFailureMessageNamesPathCodeAndReasonWithin511Characters) {
     EXPECT_EQ(std::string(message, 16), "Can't load file ");
 }
 
+TEST(ModuleHost, EntryAndStartFailuresReadLikeTheLoadFailure) {
+    char reason[512];
+    FormatSystemError(ERROR_PROC_NOT_FOUND, reason, sizeof reason);
+    char message[512];
+    ComposeEntryFailure("C:\\S\\\\m.dll", ERROR_PROC_NOT_FOUND, message, sizeof message);
+    EXPECT_EQ(std::string(message),
+              std::string("Can't find quorvend_install2 in file C:\\S\\\\m.dll with error 127 (") + reason + ")");
+    FormatSystemError(ERROR_NOT_ENOUGH_MEMORY, reason, sizeof reason);
+    ComposeStartFailure("C:\\S\\\\m.dll", ERROR_NOT_ENOUGH_MEMORY, message, sizeof message);
+    EXPECT_EQ(std::string(message),
+              std::string("Can't start installation of file C:\\S\\\\m.dll with error 8 (") + reason + ")");
+}
+
 TEST(ModuleHost, MissingModuleFailsWithError126) {
     engine_test::ScratchDirectory scratch;
     DWORD error = 0;
