@@ -110,8 +110,8 @@ TEST(MainDialog, WelcomeTextFocusAndEscapeBeforeInstalling) {
     gui.cbSize = sizeof gui;
     ASSERT_TRUE(GetGUIThreadInfo(program.threadIdOf(dialog), &gui));
     EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, kExitButton)) << "\"Exit ...\" has the focus";
-    // The icons are not checked from here: Wine answers WM_GETICON and WM_QUERYDRAGICON
-    // sent from another process with 0. The icon's resource is checked in-process.
+    // The icons are checked from inside the program by a test module: Wine answers
+    // WM_GETICON and WM_QUERYDRAGICON sent from another process with 0.
 
     PressKey(dialog, VK_ESCAPE);
     DWORD code = 0;
@@ -222,11 +222,11 @@ TEST(Installation, CdeclModulePrintsThroughTheHostAndNothingEndsTheDialogWhileIt
     CloseHandle(release);
 }
 
-TEST(Installation, StdcallModuleFailingWith256AndItsOwnWindowForTheLogQuestion) {
+TEST(Installation, StdcallModuleFailingWith256SeesTheIconsAndOwnsTheLogQuestion) {
     Installation installation;
     installation.writeSetup("My Program", "module.dll");
     installation.writeDocuments();
-    installation.addModule("kvtest_stdcall.dll", "module.dll", "RESULT=256\r\nOWNER=1\r\n");
+    installation.addModule("kvtest_stdcall.dll", "module.dll", "RESULT=256\r\nOWNER=1\r\nPROBEICONS=1\r\n");
     Program program(installation);
     const HWND dialog = AcceptLicence(program);
     ASSERT_NE(dialog, nullptr);
@@ -253,8 +253,8 @@ TEST(Installation, StdcallModuleFailingWith256AndItsOwnWindowForTheLogQuestion) 
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 512u) << "the viewer is started, not waited for";
     EXPECT_EQ(installation.logRecords(),
-              Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "last",
-                                 "Installation failure."}));
+              Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "icons ok", "\n",
+                                 "last", "Installation failure."}));
 }
 
 TEST(Installation, ModuleDependencyBesideItLoads) {

@@ -55,6 +55,15 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     host->setPrintColor(7);
     host->printText(host->programName, NULL, 0, 1);
 
+    /* Icons as seen from inside the program (Wine answers 0 to other processes). */
+    if (host->getIntValue(settings, "PROBEICONS") == 1) {
+        HWND dialog = (HWND)host->mainWindow;
+        LRESULT big = SendMessageA(dialog, WM_GETICON, ICON_BIG, 0);
+        LRESULT small = SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0);
+        LRESULT drag = SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0);
+        host->printText(big != 0 && big == small && big == drag ? "icons ok" : "icons differ", NULL, 0, 1);
+    }
+
     wait = host->getValue(settings, "WAIT", 0);
     if (wait[0] != '\0') {
         HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wait);
