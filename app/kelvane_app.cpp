@@ -11,6 +11,8 @@
 #include "app/kelvane_dlg.h"
 #include "app/kvstart.h"
 #include "console/win32/console_window.h"
+#include "console/win32/log_sink.h"
+#include "engine/win32/install_log.h"
 
 namespace app {
 
@@ -60,6 +62,8 @@ bool CkelvaneApp::InitInstance() {
     // counterpart here: neither dialog hosts a control that would need them.
     LoadSystemLibrary("riched20.dll");  // registers "RichEdit20A" for template 130; kept loaded
     console::win32::registerConsoleClasses(GetModuleHandleA(nullptr));
+    // What a person types into an input field reaches the installation log too.
+    console::win32::setConsoleLogWriter(engine::win32::WriteLogLine);
     ComputeApplicationName();
 
     kvstart pages;
