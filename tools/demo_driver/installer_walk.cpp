@@ -61,6 +61,7 @@ private:
     std::string ConsoleText(HWND console) const;
     bool Checkpoint(const char* name, const std::vector<HWND>& windows);
     bool AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background);
+    void PlaceBelow(HWND box, HWND dialog);
 
     const WalkOptions& options_;
     WalkResult& result_;
@@ -180,6 +181,13 @@ bool Walk::Checkpoint(const char* name, const std::vector<HWND>& windows) {
     printf("checkpoint %s\n", name);
     fflush(stdout);
     if (options_.syncFolder.empty()) return true;
+    // Paint now what may not have been painted yet (a box that has just opened), then
+    // give the display time to show it.
+    for (HWND window : windows) {
+        if (window != nullptr) {
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        }
+    }
     if (options_.settleMs > 0) Sleep(options_.settleMs);
     RECT all = {0, 0, 0, 0};
     for (HWND window : windows) {
@@ -200,12 +208,23 @@ bool Walk::Checkpoint(const char* name, const std::vector<HWND>& windows) {
                    "the screenshot of " + std::string(name), true);
 }
 
+// For the pictures only: the box centred just below the dialog, so that one picture
+// holds both without the desktop between them (a box over the dialog is also drawn late).
+void Walk::PlaceBelow(HWND box, HWND dialog) {
+    RECT boxRect;
+    RECT dialogRect;
+    if (!GetWindowRect(box, &boxRect) || !GetWindowRect(dialog, &dialogRect)) return;
+    const int x = (dialogRect.left + dialogRect.right - (boxRect.right - boxRect.left)) / 2;
+    SetWindowPos(box, nullptr, x, dialogRect.bottom + 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool Walk::AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background) {
     HWND box = nullptr;
     if (!WaitFor([&] { return (box = MessageBoxWindow()) != nullptr; }, "the box \"" + text + "\"", true)) return false;
     const BoxSeen seen = Describe(box);
     result_.boxes.push_back(seen);
     if (seen.text != text) return Fail("expected the box \"" + text + "\", got \"" + seen.text + "\"");
+    if (!options_.syncFolder.empty()) PlaceBelow(box, background);
     if (!Checkpoint(checkpoint, {background, box})) return false;
     HWND control = GetDlgItem(box, button);
     if (control != nullptr) PostMessageA(control, BM_CLICK, 0, 0);

@@ -18,7 +18,7 @@ struct WalkOptions {
     // "x y width height" of the windows to capture, and waits for <name>.done.
     std::string syncFolder;
     // Console text that shows the installation is under way (checkpoint 05-installing).
-    std::string progressText = "[ 60%]";
+    std::string progressText = "[ 40%]";
     DWORD stepTimeoutMs = 60000;
     DWORD settleMs = 0;  // pause before each checkpoint, so the screen is repainted
 };

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--sync") == 0 && i + 1 < argc) {
             options.syncFolder = argv[++i];
-            options.settleMs = 600;  // two console ticks and a repaint
+            options.settleMs = 1000;  // console ticks, a repaint, and the display's flush
         } else if (strcmp(argv[i], "--cwd") == 0 && i + 1 < argc) {
             options.workingDirectory = argv[++i];
         } else if (argv[i][0] != '-' && options.installer.empty()) {

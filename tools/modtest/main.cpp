@@ -111,21 +111,29 @@ int RunModule(const char* argument) {
         ReportFailure(sink, message);
         return kFailed;
     }
-    InstallCallBlock* block = NewInstallCallBlock(nullptr);
+    // The installer's own texts for the two failures after a load.
     auto entry = reinterpret_cast<InstallEntry>(
         reinterpret_cast<void*>(GetProcAddress(module, KELVANE_INSTALL_ENTRY_NAME)));
-    if (block == nullptr || entry == nullptr) {
-        snprintf(message, sizeof message, "%s exports no " KELVANE_INSTALL_ENTRY_NAME, path);
+    if (entry == nullptr) {
+        ComposeEntryFailure(path, static_cast<int32_t>(GetLastError()), message, sizeof message);
+        ReportFailure(sink, message);
+        return kFailed;
+    }
+    InstallCallBlock* block = NewInstallCallBlock(nullptr);
+    if (block == nullptr) {
+        ComposeStartFailure(path, ERROR_NOT_ENOUGH_MEMORY, message, sizeof message);
         ReportFailure(sink, message);
         return kFailed;
     }
     FillInstallCallBlock(*block, entry, g_programName);
 
     HANDLE worker = CreateThread(nullptr, 0, InstallWorker, block, 0, nullptr);
-    if (worker == nullptr || WaitForSingleObject(worker, INFINITE) != WAIT_OBJECT_0) {
-        ReportFailure(sink, "Cannot start the install worker");
+    if (worker == nullptr) {
+        ComposeStartFailure(path, static_cast<int32_t>(GetLastError()), message, sizeof message);
+        ReportFailure(sink, message);
         return kFailed;
     }
+    WaitForSingleObject(worker, INFINITE);
     const bool succeeded = (g_entryResult & 0xFFu) != 0;
     if (succeeded) {
         WriteLogLine("Installation finished.");
