@@ -16,11 +16,11 @@
 
 static LONG g_entries = 0;
 
-/* A second entry while the first runs would mean two workers: leave a mark for the test. */
-static void MarkSecondEntry(const InstallHostInterface *host) {
+/* Leaves an empty file in the program folder for the test to find. */
+static void Mark(const InstallHostInterface *host, const char *name) {
     char path[MAX_PATH];
     HANDLE file;
-    if (snprintf(path, sizeof path, "%ssecond-entry.txt", host->programDirectory) >= (int)sizeof path) return;
+    if (snprintf(path, sizeof path, "%s%s", host->programDirectory, name) >= (int)sizeof path) return;
     file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
@@ -37,7 +37,7 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     KelvaneBool result;
 
     if (InterlockedIncrement(&g_entries) > 1) {
-        MarkSecondEntry(host);
+        Mark(host, "second-entry.txt");
         return 0;
     }
     if (host->size != sizeof(InstallHostInterface) || host->reserved1 != 0 || host->reserved2 != 0) {
@@ -68,6 +68,8 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     if (wait[0] != '\0') {
         HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wait);
         host->printText("waiting", NULL, 0, 1);
+        /* Only now has the line feed reached the console: the test may print after it. */
+        Mark(host, "waiting.txt");
         if (event != NULL) {
             WaitForSingleObject(event, 60000);
             CloseHandle(event);
