@@ -27,6 +27,25 @@ inline LRESULT send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam 
     return SendMessageA(window, message, wparam, lparam);
 }
 
+// A console with screen 0 created, selected and laid out for the 8x16 font.
+inline HWND consoleWithScreen() {
+    HWND window = createConsole();
+    send(window, CONM_CREATESCREEN, 0);
+    send(window, CONM_SELECTSCREEN, 0);
+    send(window, CONM_SETFONT, CONSOLE_SETFONT_WPARAM(0, CONSOLE_FONT_8X16));
+    return window;
+}
+
+// A message-only window of a class of its own, for tests that need a receiver.
+inline HWND createMessageWindow(WNDPROC procedure, const char* className) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = className;
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
 // The window's block, through the public sharing messages.
 inline console::ConsoleInstance* shareInstance(HWND window) {
     send(window, CONM_SETSHARING, 0, 1);

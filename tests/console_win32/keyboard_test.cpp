@@ -62,22 +62,7 @@ LRESULT CALLBACK markerProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-HWND createMarker() {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = markerProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "kelvane.test.marker";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-}
-
-HWND consoleWithScreen() {
-    HWND window = createConsole();
-    send(window, CONM_CREATESCREEN, 0);
-    send(window, CONM_SELECTSCREEN, 0);
-    send(window, CONM_SETFONT, CONSOLE_SETFONT_WPARAM(0, CONSOLE_FONT_8X16));
-    return window;
-}
+HWND createMarker() { return createMessageWindow(markerProc, "kelvane.test.marker"); }
 
 // What the console shows on row 0, from its cells.
 char shownAt(HWND window, int column, int row = 0) {

@@ -34,22 +34,7 @@ LRESULT CALLBACK listenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-HWND createListener() {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = listenerProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "kelvane.test.listener";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-}
-
-HWND consoleWithScreen() {
-    HWND window = createConsole();
-    send(window, CONM_CREATESCREEN, 0);
-    send(window, CONM_SELECTSCREEN, 0);
-    send(window, CONM_SETFONT, CONSOLE_SETFONT_WPARAM(0, CONSOLE_FONT_8X16));
-    return window;
-}
+HWND createListener() { return createMessageWindow(listenerProc, "kelvane.test.listener"); }
 
 // The listener record as a program stores it: the window handle in 32 bits.
 ConsoleListener listenerFor(HWND listener, uint32_t value) {
