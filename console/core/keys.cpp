@@ -44,11 +44,12 @@ int32_t takeKey(ConsoleInstance& instance) {
 KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host) {
     instance.waitAbort = 0;
     for (;;) {
-        if (instance.activeScreen == nullptr) return {0, true};  // deleted during the wait
+        if (instance.activeScreen == nullptr) return {255, true, false};  // deleted during the wait
         const int32_t key = takeKey(instance);
-        if (key != 0) return {key, false};
-        if (!host.pumpMessage()) return {0, true};  // the window is gone: touch nothing more
-        if (instance.closing || instance.waitAbort) return {0, true};
+        if (key != 0) return {key, false, false};
+        if (!host.pumpMessage()) return {0, true, false};  // the window is gone: touch nothing more
+        if (instance.closing) return {0, true, false};
+        if (instance.waitAbort) return {0, true, true};
     }
 }
 

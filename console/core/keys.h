@@ -15,13 +15,15 @@ void queueChar(ConsoleScreen& screen, uint8_t c);
 int32_t takeKey(ConsoleInstance& instance);
 
 // The key wait behind CONM_WAITKEY and the input field: a nested message loop on the
-// window's thread until the active screen's ring gives a character. ended is set, with
-// key 0, when the wait stopped without one: the window is closing or gone, waitAbort
-// was set, the thread's loop was told to quit, or no screen is active any more. The
-// caller must look up any screen it holds again afterwards.
+// window's thread until the active screen's ring gives a character. ended is set when
+// the wait stopped without one: with key 0 when the window is closing or gone, waitAbort
+// was set, or the thread's loop was told to quit; with key 255, what a key check gives
+// then, when no screen is active any more. aborted tells that waitAbort ended it, the
+// window still alive. The caller must look up any screen it holds again afterwards.
 struct KeyWait {
     int32_t key;
     bool ended;
+    bool aborted;
 };
 KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host);
 

@@ -91,17 +91,21 @@ int32_t LineEditor::run(char* buffer) {
         if (instance_.closing || instance_.waitAbort || hold_.gone()) return 0;
         const int32_t e = lastNonBlank(line_, length_);
         const KeyWait wait = pumpUntilKey(instance_, host_);
-        if (wait.ended || hold_.gone()) return 0;  // gone: the field ends as if aborted
+        // gone: the field ends as if aborted. An abort itself still puts the cursor back
+        // on the field (output may have moved it during the wait) before the field ends.
+        if ((wait.ended && !wait.aborted) || hold_.gone()) return 0;
         if (hold_.relaidOut()) {
             // A new font blanked the grid: show the field again where it now fits.
             keepStartInGrid();
             view_ = 0;
             echo();
         }
-        int32_t result = 0;
-        int32_t k = wait.key;
-        if (!passesUnfiltered(k)) k = filterKey(type_, k);
-        if (k >= 0 && actOn(k, e, buffer, &result)) return result;
+        if (!wait.ended) {
+            int32_t result = 0;
+            int32_t k = wait.key;
+            if (!passesUnfiltered(k)) k = filterKey(type_, k);
+            if (k >= 0 && actOn(k, e, buffer, &result)) return result;
+        }
         placeCursor();
         if (instance_.closing) return 0;
     }

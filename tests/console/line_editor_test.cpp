@@ -351,6 +351,26 @@ TEST(LineEditorLifetime, ClosingAbortAndAGoneWindowEndWithoutANewLine) {
     }
 }
 
+TEST(LineEditorLifetime, AbortAfterOutputDuringTheWaitPutsTheCursorBackOnTheField) {
+    Field f;
+    std::vector<char> buffer = {'o', 'k', 0, 0, 0, 0};
+    int pumps = 0;
+    f.host.pump = [&] {
+        if (++pumps == 1) {
+            f.host.send(kWmChar, CONK_RIGHT);
+        } else {
+            f.host.send(CONM_PUTSTRING, 0, reinterpret_cast<intptr_t>("elsewhere\n"));
+            f.host.instance.waitAbort = 1;
+        }
+        return true;
+    };
+    f.host.send(CONM_SETCURSORPOS, 0, CONSOLE_CURSORPOS_LPARAM(2, 7));
+    EXPECT_EQ(f.host.send(CONM_INPUTLINE, 5, reinterpret_cast<intptr_t>(buffer.data())), 0);
+    EXPECT_EQ(std::string(buffer.data()), "ok");
+    EXPECT_EQ(f.s.cursorColumn, 3);
+    EXPECT_EQ(f.s.cursorRow, 7);
+}
+
 TEST(LineEditorLifetime, AbortLeftFromAnEarlierWaitDoesNotEndANewField) {
     Field f;
     f.host.instance.waitAbort = 1;
