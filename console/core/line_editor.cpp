@@ -91,21 +91,25 @@ int32_t LineEditor::run(char* buffer) {
         if (instance_.closing || instance_.waitAbort || hold_.gone()) return 0;
         const int32_t e = lastNonBlank(line_, length_);
         const KeyWait wait = pumpUntilKey(instance_, host_);
-        // gone: the field ends as if aborted. An abort itself still puts the cursor back
-        // on the field (output may have moved it during the wait) before the field ends.
+        // gone: the field ends as if aborted.
         if ((wait.ended && !wait.aborted) || hold_.gone()) return 0;
-        if (hold_.relaidOut()) {
+        const bool relaidOut = hold_.relaidOut();
+        if (wait.aborted) {
+            // The cursor goes back on the field (output may have moved it during the
+            // wait), unless a new grid has no field to go back to.
+            if (!relaidOut) placeCursor();
+            return 0;
+        }
+        if (relaidOut) {
             // A new font blanked the grid: show the field again where it now fits.
             keepStartInGrid();
             view_ = 0;
             echo();
         }
-        if (!wait.ended) {
-            int32_t result = 0;
-            int32_t k = wait.key;
-            if (!passesUnfiltered(k)) k = filterKey(type_, k);
-            if (k >= 0 && actOn(k, e, buffer, &result)) return result;
-        }
+        int32_t result = 0;
+        int32_t k = wait.key;
+        if (!passesUnfiltered(k)) k = filterKey(type_, k);
+        if (k >= 0 && actOn(k, e, buffer, &result)) return result;
         placeCursor();
         if (instance_.closing) return 0;
     }
