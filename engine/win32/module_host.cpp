@@ -71,8 +71,9 @@ void FormatSystemError(int32_t code, char* out, size_t size) {
         FormatInto(out, size, "%s", "Unkown Error");
         return;
     }
-    // Only the first line: Windows ends its texts with CR LF, Wine with LF alone.
-    text[strcspn(text, "\r\n")] = '\0';
+    // Up to the first carriage return: drops the CR LF that ends system texts and any
+    // further lines. A bare line feed is an ordinary character and stays.
+    text[strcspn(text, "\r")] = '\0';
     FormatInto(out, size, "Error Windows n\xB0%d\n%s", static_cast<int>(code), text);
     LocalFree(text);
 }

@@ -53,9 +53,9 @@ bool BuildModulePath(const char* directory, const char* moduleFileName, char (&p
 // null and stores GetLastError() of the load in *error (when error is not null).
 HMODULE LoadInstallModule(const char* path, DWORD* error);
 
-// The system's text for code: "Error Windows n\xB0<code>\n" followed by the first line of
-// the system message, or "Unkown Error" when the system has none. Always NUL-terminated
-// within size (cut when longer); size 0 writes nothing.
+// The system's text for code: "Error Windows n\xB0<code>\n" followed by the system
+// message up to its first carriage return, or "Unkown Error" when the system has none.
+// Always NUL-terminated within size (cut when longer); size 0 writes nothing.
 void FormatSystemError(int32_t code, char* out, size_t size);
 
 // "Can't load file <path> with error <code> (<FormatSystemError(code)>)", at most

@@ -38,7 +38,7 @@ std::string SystemReason(DWORD code) {
                    code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string reason = text != nullptr ? text : "";
     if (text != nullptr) LocalFree(text);
-    reason = reason.substr(0, reason.find_first_of("\r\n"));
+    reason = reason.substr(0, reason.find('\r'));
     return "Error Windows n\xB0" + std::to_string(code) + "\n" + reason;
 }
 

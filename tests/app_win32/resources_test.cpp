@@ -175,6 +175,8 @@ TEST_F(KelvaneResources, PagesDialogTemplate130) {
     const Template t = Dialog(130);
     EXPECT_EQ(t.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS));
     EXPECT_EQ(t.exStyle, 0u);
+    EXPECT_EQ(t.x, 0);
+    EXPECT_EQ(t.y, 0);
     EXPECT_EQ(t.cx, 799);
     EXPECT_EQ(t.cy, 410);
     EXPECT_EQ(t.caption, L"Installation");
