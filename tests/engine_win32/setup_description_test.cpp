@@ -114,7 +114,10 @@ TEST_F(SetupFiles, FileBeyondTheTextLimitIsRefusedNotReadByItsLowSizeBits) {
     DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
     const bool grown = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
     CloseHandle(file);
-    if (!grown) GTEST_SKIP() << "cannot make a sparse 4 GiB file here";
+    if (!grown) {
+        ASSERT_FALSE(engine_test::IsWine()) << "the Unix file systems under Wine make sparse files: this test must run here";
+        GTEST_SKIP() << "cannot make a sparse 4 GiB file here";
+    }
     uint32_t length = 5;
     EXPECT_EQ(LoadLicenceDocument(&length), nullptr);
     EXPECT_EQ(length, 0u);

@@ -68,6 +68,10 @@ private:
     std::string old_;
 };
 
+// True under Wine, where the test machines' file systems make hard links, symbolic
+// links and sparse files: tests that may skip on Windows must run for real there.
+inline bool IsWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);  // empty when it cannot be read
 
