@@ -56,29 +56,11 @@ void CkelvaneDlg::OnInstall() {
         return;
     }
 
-    DWORD error = 0;
-    HMODULE module = LoadInstallModule(path, &error);
-    if (module == nullptr) {
-        ComposeLoadFailure(path, static_cast<int32_t>(error), message, sizeof message);
-        ReportInstallFailure(message);
-        return;
-    }
-
-    // The module stays loaded; a second press finds it again and repeats the lookup.
-    auto entry = reinterpret_cast<InstallEntry>(reinterpret_cast<void*>(GetProcAddress(module, KELVANE_INSTALL_ENTRY_NAME)));
-    if (entry == nullptr) {
-        ComposeEntryFailure(path, static_cast<int32_t>(GetLastError()), message, sizeof message);
-        ReportInstallFailure(message);
-        return;
-    }
-
-    InstallCallBlock* block = NewInstallCallBlock(this);
+    InstallCallBlock* block = PrepareInstallCall(path, this, g_programName, message, sizeof message);
     if (block == nullptr) {
-        ComposeStartFailure(path, ERROR_NOT_ENOUGH_MEMORY, message, sizeof message);
         ReportInstallFailure(message);
         return;
     }
-    FillInstallCallBlock(*block, entry, g_programName);
 
     m_bInstalling = true;  // before the thread exists, so a second press never starts another
     g_installThread = CreateThread(nullptr, 0, InstallWorker, block, 0, nullptr);

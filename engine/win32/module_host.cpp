@@ -119,6 +119,31 @@ void FillInstallCallBlock(InstallCallBlock& block, InstallEntry entry, const cha
     block.host.reserved2 = 0;
 }
 
+InstallCallBlock* PrepareInstallCall(const char* path, void* owner, const char* programName, char* message,
+                                     size_t size) {
+    DWORD error = 0;
+    HMODULE module = LoadInstallModule(path, &error);
+    if (module == nullptr) {
+        ComposeLoadFailure(path, static_cast<int32_t>(error), message, size);
+        return nullptr;
+    }
+    // The module stays loaded; a second attempt finds it again and repeats the lookup.
+    auto entry = reinterpret_cast<InstallEntry>(
+        reinterpret_cast<void*>(GetProcAddress(module, KELVANE_INSTALL_ENTRY_NAME)));
+    if (entry == nullptr) {
+        ComposeEntryFailure(path, static_cast<int32_t>(GetLastError()), message, size);
+        return nullptr;
+    }
+    // Looked up before the block exists, so repeated failed attempts allocate nothing.
+    InstallCallBlock* block = NewInstallCallBlock(owner);
+    if (block == nullptr) {
+        ComposeStartFailure(path, ERROR_NOT_ENOUGH_MEMORY, message, size);
+        return nullptr;
+    }
+    FillInstallCallBlock(*block, entry, programName);
+    return block;
+}
+
 }  // namespace engine::win32
 
 // The entry call. A __stdcall entry pops its argument, a __cdecl one leaves it; code that

@@ -4,9 +4,8 @@
 //
 // Shape, as the front-end and the module test host use it:
 //   ComputeProgramDirectory(); BuildModulePath(g_programDirectory, g_moduleFileName, path);
-//   HMODULE m = LoadInstallModule(path, &error);        // ComposeLoadFailure(path, error, ...) on null
-//   InstallCallBlock* b = NewInstallCallBlock(owner);   // never freed
-//   FillInstallCallBlock(*b, entry, g_programName);     // entry from GetProcAddress
+//   InstallCallBlock* b = PrepareInstallCall(path, owner, g_programName, message, size);  // never freed
+//     (LoadInstallModule, GetProcAddress, NewInstallCallBlock, FillInstallCallBlock)
 //   ... on the worker: b->host.mainWindow = ...; CallInstallEntry(b->entry, &b->host);
 #pragma once
 
@@ -75,6 +74,13 @@ InstallCallBlock* NewInstallCallBlock(void* owner);
 // entry, size 48, programName, g_programDirectory, the four file services, the two print
 // services, reserved1 = 0, reserved2 = 0. mainWindow and owner are left as they are.
 void FillInstallCallBlock(InstallCallBlock& block, InstallEntry entry, const char* programName);
+
+// The steps between a module path and a worker: loads the module, finds its entry and
+// returns a new, filled block with owner set. On failure returns null with the failure
+// text (load, missing entry, or no memory for the block) in message, within size; the
+// module, once loaded, stays loaded. Thread as for FillInstallCallBlock.
+InstallCallBlock* PrepareInstallCall(const char* path, void* owner, const char* programName, char* message,
+                                     size_t size);
 
 // Calls entry(host) and returns its 32-bit result (success is the low 8 bits). On the
 // 32-bit target the stack pointer is restored after the call, so an entry built as

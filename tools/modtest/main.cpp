@@ -104,28 +104,11 @@ int RunModule(const char* argument) {
         ReportFailure(sink, message);
         return kFailed;
     }
-    DWORD error = 0;
-    HMODULE module = LoadInstallModule(path, &error);
-    if (module == nullptr) {
-        ComposeLoadFailure(path, static_cast<int32_t>(error), message, sizeof message);
-        ReportFailure(sink, message);
-        return kFailed;
-    }
-    // The installer's own texts for the two failures after a load.
-    auto entry = reinterpret_cast<InstallEntry>(
-        reinterpret_cast<void*>(GetProcAddress(module, KELVANE_INSTALL_ENTRY_NAME)));
-    if (entry == nullptr) {
-        ComposeEntryFailure(path, static_cast<int32_t>(GetLastError()), message, sizeof message);
-        ReportFailure(sink, message);
-        return kFailed;
-    }
-    InstallCallBlock* block = NewInstallCallBlock(nullptr);
+    InstallCallBlock* block = PrepareInstallCall(path, nullptr, g_programName, message, sizeof message);
     if (block == nullptr) {
-        ComposeStartFailure(path, ERROR_NOT_ENOUGH_MEMORY, message, sizeof message);
         ReportFailure(sink, message);
         return kFailed;
     }
-    FillInstallCallBlock(*block, entry, g_programName);
 
     HANDLE worker = CreateThread(nullptr, 0, InstallWorker, block, 0, nullptr);
     if (worker == nullptr) {
