@@ -3,13 +3,10 @@
 // any other process (window messages, process memory at the console's own addresses).
 #include "driver.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include "sdk/quorvend_console.h"
 
 namespace app_test {
 
@@ -20,11 +17,7 @@ namespace {
 
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-std::string ClassName(HWND window) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
+using window_probe::ClassName;
 
 void RemoveTree(const std::string& dir) {  // dir ends with a backslash
     WIN32_FIND_DATAA found;
@@ -93,16 +86,6 @@ std::string BinDirectory() {
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     std::string s(path, length);
     return s.substr(0, s.rfind('\\') + 1);
-}
-
-std::string WindowText(HWND window) {
-    char text[2048] = "";
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-                             &copied)) {
-        return std::string();
-    }
-    return std::string(text, std::min<size_t>(copied, sizeof text - 1));
 }
 
 // --- Installation ---
@@ -231,28 +214,7 @@ Program::~Program() {
     return ::testing::AssertionSuccess();
 }
 
-namespace {
-
-struct WindowSearch {
-    DWORD pid;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
-    return TRUE;
-}
-
-}  // namespace
-
-std::vector<HWND> Program::topWindows() const {
-    WindowSearch search{info_.dwProcessId, {}};
-    EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+std::vector<HWND> Program::topWindows() const { return window_probe::VisibleTopWindows(info_.dwProcessId); }
 
 DWORD Program::threadIdOf(HWND window) const { return GetWindowThreadProcessId(window, nullptr); }
 
@@ -297,13 +259,8 @@ MessageBoxSeen Program::waitMessageBox() {
     MessageBoxSeen seen;
     waitUntil(
         [&] {
-            for (HWND w : topWindows()) {
-                if (ClassName(w) == "#32770" && GetDlgItem(w, 1005) == nullptr && GetDlgItem(w, 1000) == nullptr) {
-                    seen.window = w;
-                    return true;
-                }
-            }
-            return false;
+            seen.window = window_probe::FindMessageBox(topWindows());
+            return seen.window != nullptr;
         },
         "a message box");
     if (seen.window != nullptr) {
@@ -338,24 +295,7 @@ void Program::answerStartupWarnings() {
 }
 
 ConsoleView Program::readConsole(HWND console) {
-    ConsoleView view;
-    DWORD_PTR size = 0;
-    DWORD_PTR cells = 0;
-    if (!SendMessageTimeoutA(console, CONM_GETSIZE, 0, 0, SMTO_ABORTIFHUNG, 5000, &size) ||
-        !SendMessageTimeoutA(console, CONM_GETCELLS, 0, 0, SMTO_ABORTIFHUNG, 5000, &cells) ||
-        static_cast<LONG_PTR>(size) <= 0 || cells == 0) {
-        return view;
-    }
-    view.rows = static_cast<int>((size >> 16) & 0xFFFF);
-    view.columns = static_cast<int>(size & 0xFFFF);
-    view.cells.resize(static_cast<size_t>(view.rows) * view.columns);
-    SIZE_T got = 0;
-    if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(cells), view.cells.data(),
-                           view.cells.size() * sizeof(uint16_t), &got) ||
-        got != view.cells.size() * sizeof(uint16_t)) {
-        view = ConsoleView();
-    }
-    return view;
+    return ConsoleView(window_probe::ReadConsoleCells(process_, console));
 }
 
 ConsoleView Program::waitConsole(HWND console, const std::function<bool(const ConsoleView&)>& condition,

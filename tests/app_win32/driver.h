@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tools/demo_driver/window_probe.h"
 
 namespace app_test {
 
@@ -61,10 +64,9 @@ struct MessageBoxSeen {
 };
 
 // Console content of a main dialog, read through CONM_GETSIZE and CONM_GETCELLS.
-struct ConsoleView {
-    int rows = 0;
-    int columns = 0;
-    std::vector<uint16_t> cells;
+struct ConsoleView : window_probe::ConsoleCells {
+    ConsoleView() = default;
+    explicit ConsoleView(window_probe::ConsoleCells read) : ConsoleCells(std::move(read)) {}
     std::string row(int r) const;  // characters of the row, trailing blanks removed
     std::string text() const;      // all rows, each trimmed, joined with '\n'
     uint8_t attribute(int r, int c) const { return static_cast<uint8_t>(cells[r * columns + c] >> 8); }
@@ -125,6 +127,6 @@ void PressAltF4(HWND dialog);
 void CloseBox(HWND dialog);                    // WM_SYSCOMMAND SC_CLOSE
 
 // Texts through WM_GETTEXT, which the system carries across processes.
-std::string WindowText(HWND window);
+using window_probe::WindowText;
 
 }  // namespace app_test

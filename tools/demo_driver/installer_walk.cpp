@@ -3,33 +3,19 @@
 // the installer's memory. Every wait has a deadline and says what it waited for.
 #include "tools/demo_driver/installer_walk.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 
-#include "sdk/quorvend_console.h"
+#include "tools/demo_driver/window_probe.h"
 
 namespace demo {
 
 namespace {
 
+using window_probe::ClassName;
+using window_probe::WindowText;
+
 constexpr int kNext = 1, kInstall = 1001, kConsole = 1000, kDocument = 1005, kAccept = 1010;
-
-std::string WindowText(HWND window) {
-    char text[4096];
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                             5000, &length)) {
-        return std::string();
-    }
-    return std::string(text, length < sizeof text ? length : 0);
-}
-
-std::string ClassOf(HWND window) {
-    char name[64];
-    const int length = GetClassNameA(window, name, sizeof name);
-    return std::string(name, length > 0 ? length : 0);
-}
 
 class Walk {
 public:
@@ -82,24 +68,7 @@ bool Walk::Start() {
     return true;
 }
 
-struct WindowSearch {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window)) search->found.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> Walk::TopWindows() const {
-    WindowSearch search{process_.dwProcessId, {}};
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+std::vector<HWND> Walk::TopWindows() const { return window_probe::VisibleTopWindows(process_.dwProcessId); }
 
 HWND Walk::DialogHolding(int controlId) const {
     for (HWND window : TopWindows()) {
@@ -108,21 +77,13 @@ HWND Walk::DialogHolding(int controlId) const {
     return nullptr;
 }
 
-HWND Walk::MessageBoxWindow() const {
-    for (HWND window : TopWindows()) {
-        if (ClassOf(window) == "#32770" && GetDlgItem(window, kDocument) == nullptr &&
-            GetDlgItem(window, kConsole) == nullptr) {
-            return window;
-        }
-    }
-    return nullptr;
-}
+HWND Walk::MessageBoxWindow() const { return window_probe::FindMessageBox(TopWindows()); }
 
 BoxSeen Walk::Describe(HWND box) const {
     BoxSeen seen;
     seen.caption = WindowText(box);
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassOf(child) == "Static") {
+        if (ClassName(child) == "Static") {
             const std::string text = WindowText(child);
             if (!text.empty()) seen.text += seen.text.empty() ? text : "\n" + text;
         }
@@ -152,25 +113,10 @@ bool Walk::WaitFor(const std::function<bool()>& condition, const std::string& wh
 }
 
 std::string Walk::ConsoleText(HWND console) const {
-    DWORD_PTR size = 0;
-    DWORD_PTR cells = 0;
-    if (!SendMessageTimeoutA(console, CONM_GETSIZE, 0, 0, SMTO_ABORTIFHUNG, 5000, &size) ||
-        !SendMessageTimeoutA(console, CONM_GETCELLS, 0, 0, SMTO_ABORTIFHUNG, 5000, &cells) ||
-        static_cast<LONG_PTR>(size) <= 0 || cells == 0) {
-        return std::string();
-    }
-    const size_t rows = (size >> 16) & 0xFFFF;
-    const size_t columns = size & 0xFFFF;
-    std::vector<uint16_t> grid(rows * columns);
-    SIZE_T got = 0;
-    if (!ReadProcessMemory(process_.hProcess, reinterpret_cast<LPCVOID>(cells), grid.data(),
-                           grid.size() * sizeof(uint16_t), &got) ||
-        got != grid.size() * sizeof(uint16_t)) {
-        return std::string();
-    }
+    const window_probe::ConsoleCells grid = window_probe::ReadConsoleCells(process_.hProcess, console);
     std::string text;
-    for (size_t r = 0; r < rows; ++r) {
-        for (size_t c = 0; c < columns; ++c) text += static_cast<char>(grid[r * columns + c] & 0xFF);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) text += static_cast<char>(grid.cells[r * grid.columns + c] & 0xFF);
         text += '\n';
     }
     return text;
