@@ -63,25 +63,26 @@ ScratchDirectory::ScratchDirectory() {
     }
 }
 
-ScratchDirectory::~ScratchDirectory() {
-    // Two levels are all the tests create.
-    for (int depth = 0; depth < 2; ++depth) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) break;
+ScratchDirectory::~ScratchDirectory() { RemoveTree(path_); }
+
+std::string ScratchDirectory::folder(const std::string& name) const {
+    const std::string full = file(name);
+    CreateDirectoryA(full.c_str(), nullptr);
+    return full;
+}
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
         do {
             const std::string name = found.cFileName;
             if (name == "." || name == "..") continue;
-            const std::string full = path_ + "\\" + name;
+            const std::string full = path + "\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                WIN32_FIND_DATAA inner;
-                HANDLE innerSearch = FindFirstFileA((full + "\\*").c_str(), &inner);
-                if (innerSearch != INVALID_HANDLE_VALUE) {
-                    do DeleteFileA((full + "\\" + inner.cFileName).c_str());
-                    while (FindNextFileA(innerSearch, &inner));
-                    FindClose(innerSearch);
-                }
-                RemoveDirectoryA(full.c_str());
+                // A linked folder goes, not what it leads to.
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) RemoveDirectoryA(full.c_str());
+                else RemoveTree(full);
             } else {
                 SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(full.c_str());
@@ -89,7 +90,7 @@ ScratchDirectory::~ScratchDirectory() {
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path_.c_str());
+    RemoveDirectoryA(path.c_str());
 }
 
 TempDirectoryOverride::TempDirectoryOverride(const std::string& directory) {

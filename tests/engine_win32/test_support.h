@@ -29,7 +29,7 @@ public:
 };
 
 // A fresh, empty directory under the temp directory the process started with;
-// removed with everything in it (one level of subdirectories) on destruction.
+// removed with everything below it on destruction.
 class ScratchDirectory {
 public:
     ScratchDirectory();
@@ -38,10 +38,16 @@ public:
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
     const std::string& path() const { return path_; }  // no trailing backslash
     std::string file(const std::string& name) const { return path_ + "\\" + name; }
+    // Makes path()\name (one level) and returns its path.
+    std::string folder(const std::string& name) const;
 
 private:
     std::string path_;
 };
+
+// Removes path and everything below it; a linked folder inside is removed as a link,
+// without touching what it leads to.
+void RemoveTree(const std::string& path);
 
 // Sets TMP and TEMP (what GetTempPathA reads) and restores them on destruction.
 class TempDirectoryOverride {

@@ -83,7 +83,7 @@ protected:
         return texts;
     }
 
-    modtest_test::ScratchTree scratch_;
+    engine_test::ScratchDirectory scratch_;
     std::string folder_;
     std::string decoys_;
     std::string temp_;

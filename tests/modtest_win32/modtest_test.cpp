@@ -42,7 +42,7 @@ protected:
         return texts;
     }
 
-    ScratchTree scratch_;
+    engine_test::ScratchDirectory scratch_;
     std::string program_;
     std::string temp_;
     engine_test::TempDirectoryOverride tempOverride_;

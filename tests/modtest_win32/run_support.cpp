@@ -1,23 +1,12 @@
-// Child-process and scratch-folder helpers for the Wine tests of the test host and the
+// Child-process and file helpers for the Wine tests of the test host and the
 // installer. Plain Win32; touches nothing outside its scratch folders.
 #include "run_support.h"
-
-#include <atomic>
 
 #include "tests/engine_win32/test_support.h"
 
 namespace modtest_test {
 
 namespace {
-
-std::string StartupTemp() {
-    static const std::string directory = [] {
-        char buffer[MAX_PATH + 1];
-        const DWORD length = GetTempPathA(sizeof buffer, buffer);
-        return std::string(buffer, length < sizeof buffer ? length : 0);
-    }();
-    return directory;
-}
 
 std::string Quote(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
@@ -53,43 +42,6 @@ std::string BinDirectory() {
     return full.substr(0, full.find_last_of('\\') + 1);
 }
 
-ScratchTree::ScratchTree() {
-    static std::atomic<unsigned> counter{0};
-    for (;;) {
-        path_ = StartupTemp() + "kvmodtest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(counter++);
-        if (CreateDirectoryA(path_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) return;
-    }
-}
-
-ScratchTree::~ScratchTree() { RemoveTree(path_); }
-
-std::string ScratchTree::folder(const std::string& name) const {
-    const std::string full = file(name);
-    CreateDirectoryA(full.c_str(), nullptr);
-    return full;
-}
-
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::string& path) {
@@ -103,7 +55,7 @@ bool CopyFromBin(const std::string& name, const std::string& folder) {
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments, DWORD timeoutMs) {
     ProgramRun run;
-    ScratchTree capture;
+    engine_test::ScratchDirectory capture;
     const std::string outPath = capture.file("out.txt");
     const std::string errPath = capture.file("err.txt");
     HANDLE out = InheritableFile(outPath);

@@ -1,5 +1,5 @@
-// Helpers for the Wine tests that run programs of this tree as child processes: a
-// scratch folder tree, file copies, and a run with stdout and stderr captured.
+// Helpers for the Wine tests that run programs of this tree as child processes: file
+// copies and a run with stdout and stderr captured (scratch folders: engine_test).
 // Test-only; the children inherit this process's environment (TMP, TEMP ...).
 #pragma once
 
@@ -14,24 +14,6 @@ namespace modtest_test {
 // and modules of the build lie there too.
 std::string BinDirectory();
 
-// A fresh folder under the temp directory the process started with, removed with
-// everything below it on destruction.
-class ScratchTree {
-public:
-    ScratchTree();
-    ~ScratchTree();
-    ScratchTree(const ScratchTree&) = delete;
-    ScratchTree& operator=(const ScratchTree&) = delete;
-    const std::string& path() const { return path_; }  // no trailing backslash
-    std::string file(const std::string& name) const { return path_ + "\\" + name; }
-    // Makes path()\name (one level) and returns its path.
-    std::string folder(const std::string& name) const;
-
-private:
-    std::string path_;
-};
-
-void RemoveTree(const std::string& path);
 bool Exists(const std::string& path);
 bool IsFolder(const std::string& path);
 // Copies BinDirectory()\name into folder; false when it fails.

@@ -49,7 +49,7 @@ protected:
             << run.out;
     }
 
-    ScratchTree scratch_;
+    engine_test::ScratchDirectory scratch_;
     std::string program_;
     std::string temp_;
     engine_test::TempDirectoryOverride tempOverride_;
@@ -208,7 +208,7 @@ TEST_F(SampleModuleFailure, RandomConfigurationsNeverCrashIt) {
         if (run.exitCode == 0) {
             EXPECT_TRUE(Exists(target_ + "\\uninstall.lst")) << config;
         }
-        RemoveTree(out_);
+        engine_test::RemoveTree(out_);
     }
 }
 
