@@ -1,0 +1,183 @@
+// Word splitting and switch parsing for unattended runs, and the usage text. Portable; no
+// global state beyond constant tables. Decides nothing about what the switches then do.
+#include "engine/core/command_line.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace engine {
+
+namespace {
+
+enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers };
+
+struct SwitchName {
+    const char* name;  // lower case, without the prefix
+    Switch which;
+    bool takesValue;
+};
+
+constexpr SwitchName kSwitches[] = {
+    {"quiet", Switch::quiet, false},
+    {"passive", Switch::passive, false},
+    {"acceptlicence", Switch::acceptLicence, false},
+    {"acceptlicense", Switch::acceptLicence, false},
+    {"stdout", Switch::toStdout, false},
+    {"?", Switch::help, false},
+    {"help", Switch::help, false},
+    {"log", Switch::log, true},
+    {"answers", Switch::answers, true},
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// ASCII only: a locale-dependent tolower would let a code page change which words match.
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return text;
+}
+
+const SwitchName* FindSwitch(const std::string& lowerName) {
+    for (const SwitchName& entry : kSwitches) {
+        if (lowerName == entry.name) return &entry;
+    }
+    return nullptr;
+}
+
+// The program path, which must stay a usable path: no quote or backslash processing.
+const char* SplitProgramWord(const char* p, std::string& word) {
+    if (*p == '"') {
+        for (++p; *p != '\0' && *p != '"'; ++p) word += *p;
+        return *p == '"' ? p + 1 : p;
+    }
+    for (; *p != '\0' && !IsBlank(*p); ++p) word += *p;
+    return p;
+}
+
+// One argument word starting at a non-blank p; returns where the word ended.
+const char* SplitWord(const char* p, std::string& word) {
+    bool quoted = false;
+    while (*p != '\0' && (quoted || !IsBlank(*p))) {
+        if (*p == '\\') {
+            size_t backslashes = 0;
+            for (; *p == '\\'; ++p) ++backslashes;
+            if (*p != '"') {
+                word.append(backslashes, '\\');  // literal; *p is looked at on the next turn
+                continue;
+            }
+            word.append(backslashes / 2, '\\');
+            if (backslashes % 2 != 0) {
+                word += '"';
+            } else {
+                quoted = !quoted;
+            }
+            ++p;
+        } else if (*p == '"') {
+            quoted = !quoted;
+            ++p;
+        } else {
+            word += *p++;
+        }
+    }
+    return p;
+}
+
+// Applies one well-formed switch; returns the error sentence, empty when it applied.
+std::string Apply(const SwitchName& entry, const std::string& word, std::string value,
+                  CommandLineOptions& options, std::string& modeWord) {
+    switch (entry.which) {
+    case Switch::quiet:
+    case Switch::passive: {
+        const UiMode mode = entry.which == Switch::quiet ? UiMode::quiet : UiMode::passive;
+        if (options.mode != UiMode::full && options.mode != mode) {
+            return "Conflicting switches: " + modeWord + " and " + word;
+        }
+        options.mode = mode;
+        if (modeWord.empty()) modeWord = word;
+        return std::string();
+    }
+    case Switch::acceptLicence: options.acceptLicence = true; return std::string();
+    case Switch::toStdout: options.mirrorToStdout = true; return std::string();
+    case Switch::help: options.help = true; return std::string();
+    case Switch::log: options.logPath = std::move(value); return std::string();
+    case Switch::answers: options.answersPath = std::move(value); return std::string();
+    }
+    return std::string();
+}
+
+}  // namespace
+
+const char* UiModeName(UiMode mode) {
+    switch (mode) {
+    case UiMode::full: return "full";
+    case UiMode::passive: return "passive";
+    case UiMode::quiet: return "quiet";
+    }
+    return "unknown";
+}
+
+std::vector<std::string> SplitCommandLine(const char* text) {
+    std::vector<std::string> words;
+    if (text == nullptr) return words;
+    words.emplace_back();
+    const char* p = SplitProgramWord(text, words.back());
+    for (;;) {
+        while (IsBlank(*p)) ++p;
+        if (*p == '\0') break;
+        words.emplace_back();
+        p = SplitWord(p, words.back());
+    }
+    return words;
+}
+
+CommandLineParse ParseCommandLine(const char* text) {
+    CommandLineParse parse;
+    const std::vector<std::string> words = SplitCommandLine(text);
+    std::string modeWord;  // the word that chose quiet or passive, for the conflict sentence
+    for (size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.empty() || (word[0] != '/' && word[0] != '-')) continue;
+        const size_t equals = word.find('=');
+        const bool hasValue = equals != std::string::npos;
+        const SwitchName* entry = FindSwitch(LowerAscii(word.substr(1, hasValue ? equals - 1 : std::string::npos)));
+        std::string error;
+        if (entry == nullptr) {
+            error = "Unknown switch: " + word;
+        } else if (entry->takesValue && (!hasValue || equals + 1 == word.size())) {
+            error = "Switch needs a value: " + word;
+        } else if (!entry->takesValue && hasValue) {
+            error = "Switch takes no value: " + word;
+        } else {
+            error = Apply(*entry, word, hasValue ? word.substr(equals + 1) : std::string(), parse.options, modeWord);
+        }
+        if (!error.empty()) {
+            // Options from before the bad word are dropped: nobody may act on half a command line.
+            CommandLineParse failed;
+            failed.ok = false;
+            failed.error = std::move(error);
+            return failed;
+        }
+    }
+    return parse;
+}
+
+const char kUsageText[] =
+    "kelvane installer: unattended installation switches\r\n"
+    "Usage: setup.exe [/quiet | /passive] /acceptlicence [/log=PATH] [/stdout] [/answers=FILE]\r\n"
+    "  /quiet          no window at all\r\n"
+    "  /passive        progress only, no questions\r\n"
+    "  /acceptlicence  accept the licence; required with /quiet or /passive\r\n"
+    "  /log=PATH       also write the log to PATH\r\n"
+    "  /stdout         console text to standard output, red text to standard error\r\n"
+    "  /answers=FILE   lines for the input fields, in order\r\n"
+    "  /?, /help       this text\r\n"
+    "Exit codes:\r\n"
+    "  0     success\r\n"
+    "  1602  licence not accepted\r\n"
+    "  1603  installation failed\r\n"
+    "  1618  another installation is running\r\n"
+    "  87    bad command line\r\n";
+
+}  // namespace engine
