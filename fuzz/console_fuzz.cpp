@@ -1,5 +1,6 @@
 // Random sequences of console operations through the portable dispatch: every console
-// message, ticks, paints, typed keys, mouse messages, menu commands and client resizes.
+// message, ticks, paints, typed keys, mouse messages, menu commands, client resizes and
+// unattended runs with prepared answers.
 // The console's nested loops (key wait, input field, listener send, menu) run further
 // operations while they wait. Pointers are passed only where the interface takes a
 // valid buffer. Any crash or sanitizer report is a finding.
@@ -178,6 +179,7 @@ enum Operation : uint8_t {
     kRawMessage,
     kMouse,
     kMenu,
+    kUnattended,
     kOperationCount
 };
 
@@ -408,6 +410,13 @@ private:
             break;
         }
         case kMenu: send(kWmRButtonDown, 0, static_cast<intptr_t>(pointer())); break;
+        case kUnattended: {
+            // Sometimes nobody is at the keyboard; answers queue up for the fields to come.
+            const uint8_t how = in_.byte();
+            host_.unattended = (how & 1) != 0;
+            if (how & 2) host_.answers.emplace_back(in_.text(in_.byte()).data());
+            break;
+        }
         case kOperationCount: break;
         }
     }

@@ -92,6 +92,23 @@ public:
         (void)text;
         return false;
     }
+
+    // Unattended runs (/quiet, /passive): nobody is at the keyboard. A host for a person
+    // keeps these defaults. Neither may send to the console or run messages: the core
+    // asks them in the middle of a message, expecting no re-entry.
+
+    // True when nobody is at the keyboard: key waits end at once as if Enter were
+    // pressed, and input fields take prepared answers instead of keys.
+    virtual bool unattendedInput() { return false; }
+
+    // The next prepared answer for an input field, written to line and NUL-terminated
+    // within size bytes; false when none is left (line is then not read). How an answer
+    // longer than size - 1 is cut is the host's choice: the field takes at most its own
+    // length of it anyway.
+    virtual bool nextAnswer(char* line, size_t size) {
+        (void)line, (void)size;
+        return false;
+    }
 };
 
 // What a paint step draws on the window's surface.

@@ -8,6 +8,7 @@ namespace console {
 namespace {
 
 constexpr uint32_t kVkScrollLock = 145;
+constexpr int32_t kEnter = 13;
 
 // Keys without a character that the line editor understands, as ring codes.
 uint8_t editingCode(uint32_t virtualKey) {
@@ -45,6 +46,9 @@ KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host) {
     instance.waitAbort = 0;
     for (;;) {
         if (instance.activeScreen == nullptr) return {255, true, false};  // deleted during the wait
+        // Nobody would ever press a key: go on as a person would to get past the wait.
+        // Asked every time round, so a wait begun before the run turned unattended ends too.
+        if (host.unattendedInput()) return {kEnter, false, false};
         const int32_t key = takeKey(instance);
         if (key != 0) return {key, false, false};
         if (!host.pumpMessage()) return {0, true, false};  // the window is gone: touch nothing more

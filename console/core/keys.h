@@ -15,11 +15,13 @@ void queueChar(ConsoleScreen& screen, uint8_t c);
 int32_t takeKey(ConsoleInstance& instance);
 
 // The key wait behind CONM_WAITKEY and the input field: a nested message loop on the
-// window's thread until the active screen's ring gives a character. ended is set when
-// the wait stopped without one: with key 0 when the window is closing or gone, waitAbort
-// was set, or the thread's loop was told to quit; with key 255, what a key check gives
-// then, when no screen is active any more. aborted tells that waitAbort ended it, the
-// window still alive. The caller must look up any screen it holds again afterwards.
+// window's thread until the active screen's ring gives a character. When the host says
+// nobody is at the keyboard it gives Enter (13) at once, pumping nothing and leaving the
+// ring alone. ended is set when the wait stopped without one: with key 0 when the window
+// is closing or gone, waitAbort was set, or the thread's loop was told to quit; with key
+// 255, what a key check gives then, when no screen is active any more. aborted tells
+// that waitAbort ended it, the window still alive. The caller must look up any screen
+// it holds again afterwards.
 struct KeyWait {
     int32_t key;
     bool ended;

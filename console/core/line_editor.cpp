@@ -1,6 +1,7 @@
-// The input field: builds the edit line, waits for keys through the key ring, edits,
-// and echoes through the console's own messages. It keeps its screen with a ScreenHold
-// and checks it after every wait, since the nested loop may delete or re-lay it out.
+// The input field: builds the edit line, waits for keys through the key ring (or, when
+// nobody is at the keyboard, takes the host's prepared answer), edits, and echoes
+// through the console's own messages. It keeps its screen with a ScreenHold and checks
+// it after every wait, since the nested loop may delete or re-lay it out.
 #include "line_editor.h"
 
 #include <algorithm>
@@ -41,6 +42,8 @@ public:
     int32_t run(char* buffer);
 
 private:
+    void start(const char* buffer);
+    int32_t answerUnattended(char* buffer);
     bool actOn(int32_t k, int32_t e, char* buffer, int32_t* result);
     void typeCharacter(int32_t k, int32_t e);
     void backspace(int32_t e);
@@ -72,20 +75,10 @@ private:
 int32_t LineEditor::run(char* buffer) {
     // Like every wait, the field ignores an abort that was asked for before it began.
     instance_.waitAbort = 0;
+    if (host_.unattendedInput()) return answerUnattended(buffer);
     host_.setFocus();  // the focus change reaches other windows, which may call back
     if (hold_.gone()) return 0;
-
-    int32_t given = 0;  // the caller's text, at most length_ characters of it
-    while (given < length_ && buffer[given] != 0) ++given;
-    for (int32_t i = 0; i < length_; ++i) {
-        const auto c = static_cast<unsigned char>(i < given ? buffer[i] : ' ');
-        line_[i] = c < 0x20 ? ' ' : static_cast<char>(c);
-    }
-    line_[length_] = 0;
-
-    a_ = s_.cursorColumn;
-    b_ = s_.cursorRow;
-    keepStartInGrid();
+    start(buffer);
     echo();
     for (;;) {
         if (instance_.closing || instance_.waitAbort || hold_.gone()) return 0;
@@ -113,6 +106,49 @@ int32_t LineEditor::run(char* buffer) {
         placeCursor();
         if (instance_.closing) return 0;
     }
+}
+
+// The edit line from the caller's text, and the field's place on the grid.
+void LineEditor::start(const char* buffer) {
+    int32_t given = 0;  // the caller's text, at most length_ characters of it
+    while (given < length_ && buffer[given] != 0) ++given;
+    for (int32_t i = 0; i < length_; ++i) {
+        const auto c = static_cast<unsigned char>(i < given ? buffer[i] : ' ');
+        line_[i] = c < 0x20 ? ' ' : static_cast<char>(c);
+    }
+    line_[length_] = 0;
+
+    a_ = s_.cursorColumn;
+    b_ = s_.cursorRow;
+    keepStartInGrid();
+}
+
+// Nobody is at the keyboard: the field takes the host's next answer as if it had been
+// cleared and the answer typed, or keeps its initial text when none is left, shows it
+// once and ends as Enter ends it. No focus, no wait. A closing window ends the field as
+// a wait would, before an answer is used up.
+int32_t LineEditor::answerUnattended(char* buffer) {
+    if (instance_.closing) return 0;
+    // Not cut to the field: characters the type rejects must not use up its room.
+    char answer[kMaxFieldLength + 1];
+    const bool answered = host_.nextAnswer(answer, sizeof answer);
+    answer[kMaxFieldLength] = 0;  // a host that forgot the terminator cannot take us past the end
+    if (hold_.gone()) return 0;
+    start(buffer);
+    if (answered) {
+        std::memset(line_, ' ', static_cast<size_t>(length_));
+        // Typed at the end of a cleared field every character lands at the edit
+        // position, so nothing is ever shifted: writing it there is typing it.
+        for (const char* c = answer; *c != 0 && p_ < length_; ++c) {
+            const auto k = static_cast<unsigned char>(*c);
+            const int32_t typed = k < 0x20 ? -1 : filterKey(type_, k);
+            if (typed >= 0) line_[p_++] = static_cast<char>(typed);
+        }
+    }
+    echo();
+    int32_t result = 0;
+    actOn(kEnter, lastNonBlank(line_, length_), buffer, &result);
+    return result;
 }
 
 // True when the key ends the input, with its result.

@@ -18,7 +18,9 @@ int32_t lastNonBlank(const char* line, int32_t n);
 // CONM_INPUTLINE on the active screen: wparam bits 0-11 the field length L, bits 12-31
 // the field type; buffer holds the initial text and, after Enter, the result (it must
 // hold L + 1 bytes). 1 after Enter, 0 when the input ended otherwise (buffer
-// unchanged), -1 without an active screen or without a buffer.
+// unchanged), -1 without an active screen or without a buffer. When the host says
+// nobody is at the keyboard, the field takes the host's next answer (or keeps its
+// initial text), echoes it once and ends as Enter does, without waiting.
 int32_t editLine(ConsoleInstance& instance, ConsoleHost& host, uint32_t wparam, char* buffer);
 
 }  // namespace console

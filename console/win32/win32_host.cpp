@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "answer_source.h"
 #include "clipboard.h"
 #include "instance_block.h"
 #include "log_sink.h"
@@ -131,6 +132,11 @@ uint32_t Win32ConsoleHost::trackContextMenu() {
 }
 
 bool Win32ConsoleHost::setClipboardText(const ClipboardText& text) { return placeClipboardText(text); }
+
+// A registered source is what says nobody is at the keyboard.
+bool Win32ConsoleHost::unattendedInput() { return hasConsoleAnswerSource(); }
+
+bool Win32ConsoleHost::nextAnswer(char* line, size_t size) { return takeConsoleAnswer(line, size); }
 
 DcPainter::~DcPainter() {
     if (pen_ != nullptr) {

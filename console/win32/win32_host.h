@@ -1,6 +1,6 @@
 // The Win32 side of the console seam: what the portable core asks of a window (messages
 // to itself, client size, DIB sections, repaint, events, the nested pump, the log, the
-// listener, the context menu, the clipboard) and the paint surface. Thin wrappers only: no console logic and no state beyond one message or paint.
+// listener, the context menu, the clipboard, the prepared answers) and the paint surface. Thin wrappers only: no console logic and no state beyond one message or paint.
 #pragma once
 
 #include <windows.h>
@@ -40,6 +40,8 @@ public:
     void sendToListener(uint32_t window, uint32_t kind, const ConsoleListener& record) override;
     uint32_t trackContextMenu() override;
     bool setClipboardText(const ClipboardText& text) override;
+    bool unattendedInput() override;
+    bool nextAnswer(char* line, size_t size) override;
 
 private:
     HWND window_;

@@ -108,5 +108,17 @@ TEST(KeyWait, EndsWithoutACharacterWhenAbortedClosedOrGone) {
     EXPECT_EQ(host.send(CONM_WAITKEY), 255) << "active screen deleted during the wait: a key check gives 255";
 }
 
+TEST(KeyWait, UnattendedWaitGivesEnterWithoutPumpingOrTakingAKey) {
+    RecordingHost host;
+    makeScreen(host);
+    host.unattended = true;
+    EXPECT_EQ(host.send(CONM_WAITKEY), 13) << "a pump would have ended the wait with 0";
+    host.send(kWmChar, 'k');
+    EXPECT_EQ(host.send(CONM_WAITKEY), 13);
+    EXPECT_EQ(host.send(CONM_GETKEY), 'k') << "the ring is left alone";
+    host.send(CONM_DELETESCREEN, 0);
+    EXPECT_EQ(host.send(CONM_WAITKEY), -1);
+}
+
 }  // namespace
 }  // namespace console

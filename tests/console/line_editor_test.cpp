@@ -401,6 +401,27 @@ TEST(LineEditorLifetime, NestedInputLineInsideTheWaitRunsToItsEnd) {
     EXPECT_EQ(std::string(outer.data()), "o");
 }
 
+TEST(LineEditorUnattended, AnswerIsTypedThroughTheFilterIntoTheClearedFieldAndEchoedOnceWithoutWaiting) {
+    Field f;
+    f.host.unattended = true;
+    f.host.answers = {"yes", "a1\tb2:3c4", "abcdef", "x\x01y", "--"};
+    const struct { const char* initial; uint32_t length, type; const char* expected; } cases[] = {
+        {"initial", 10, CONI_TEXT, "yes"},  {"", 3, CONI_DIGITS, "123"},  // rejected ones take no room
+        {"", 4, CONI_TEXT, "abcd"},         {"", 10, CONI_UPPER, "XY"},
+        {"42", 5, CONI_DIGITS, " "},        {"ok", 3, CONI_TEXT, "ok"},  // none left: as Enter on it
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(f.run(c.initial, c.length, {}, c.type), 1) << c.expected;
+        EXPECT_EQ(f.result(), c.expected);
+        EXPECT_EQ(f.buffer[c.length + 1], '#') << "nothing beyond L + 1 bytes is written";
+        EXPECT_TRUE(f.positions.empty()) << "no key wait";
+    }
+    EXPECT_EQ(f.host.focuses, 0);
+    EXPECT_EQ(f.host.count(CONM_PUTSTRING), 6u) << "one echo each";
+    EXPECT_EQ(f.host.logged, (std::vector<std::string>{"yes       ", "123", "abcd", "XY        ", "     ", "ok "}));
+    EXPECT_EQ(f.s.cursorRow, Field::kRow + 1);
+}
+
 TEST(LineEditorMessage, NoActiveScreenOrNoBufferFails) {
     RecordingHost host;
     char buffer[4] = "ab";

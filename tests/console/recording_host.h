@@ -54,6 +54,8 @@ public:
     int menus = 0;
     std::vector<ClipboardPlacement> clipboard;
     bool clipboardFails = false;
+    bool unattended = false;           // nobody at the keyboard
+    std::vector<std::string> answers;  // prepared answers, handed out from the front
 
     void setClient(int32_t width, int32_t height) { client_ = {width, height}; }
 
@@ -109,6 +111,13 @@ public:
         if (clipboardFails) return false;
         clipboard.push_back({std::string(text.bytes), std::u16string(reinterpret_cast<const char16_t*>(text.wide)),
                              text.byteCapacity, text.wideCapacity});
+        return true;
+    }
+    bool unattendedInput() override { return unattended; }
+    bool nextAnswer(char* line, size_t size) override {
+        if (answers.empty()) return false;
+        line[answers.front().copy(line, size - 1)] = 0;
+        answers.erase(answers.begin());
         return true;
     }
 
