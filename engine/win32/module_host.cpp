@@ -1,5 +1,6 @@
 // Install-module hosting on Win32: paths, the narrow load, error texts, the call block
-// and the entry call. Every text stays within its buffer; nothing here shows a window.
+// and the entry call, which outlives a crash of the module. Every text stays within its
+// buffer; nothing here shows a window.
 #include "engine/win32/module_host.h"
 
 #include <cstdio>
@@ -144,43 +145,285 @@ InstallCallBlock* PrepareInstallCall(const char* path, void* owner, const char* 
     return block;
 }
 
-}  // namespace engine::win32
+void ComposeCrashReport(const EntryOutcome& outcome, char* out, size_t size) {
+    const auto address = reinterpret_cast<uintptr_t>(outcome.exceptionAddress);
+    char place[MAX_PATH + 32] = "";
+    HMODULE module = nullptr;
+    char file[MAX_PATH];
+    // A null address would name the program itself.
+    if (address != 0 &&
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(outcome.exceptionAddress), &module)) {
+        const DWORD length = GetModuleFileNameA(module, file, sizeof file);
+        // A cut file name could end in another name: better none than a wrong one.
+        if (length > 0 && length < sizeof file) {
+            const char* name = file;
+            for (const char* c = file; *c != '\0'; ++c) {
+                if (*c == '\\' || *c == '/') name = c + 1;
+            }
+            FormatInto(place, sizeof place, " (%s+0x%llX)", name,
+                       static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(module)));
+        }
+    }
+    FormatInto(out, size, "The install module crashed: exception 0x%08lX at 0x%0*llX%s",
+               static_cast<unsigned long>(outcome.exceptionCode), static_cast<int>(2 * sizeof(void*)),
+               static_cast<unsigned long long>(address), place);
+}
+
+namespace {
+
+// Windows raises a stack overflow with the thread's guaranteed stack still free, enough
+// to dispatch it. Wine commits the whole stack with one guard page at its bottom: the
+// overflow comes with less than a page left and Wine ends the thread. A guard page
+// above the guaranteed room makes it come early there too; after an overflow, which used
+// the guard page up, the same puts one back. The calling thread only.
+void KeepRoomForStackOverflow() {
+    constexpr ULONG kRoom = 32 * 1024;
+    ULONG guarantee = kRoom;
+    if (!SetThreadStackGuarantee(&guarantee)) return;  // a stack too small to spare it
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    MEMORY_BASIC_INFORMATION stack;
+    if (VirtualQuery(&stack, &stack, sizeof stack) == 0) return;
+    char* const guard = static_cast<char*>(stack.AllocationBase) + system.dwPageSize + kRoom;
+    MEMORY_BASIC_INFORMATION page;
+    // Only a committed page well below this frame: on Windows the stack has not grown
+    // there yet and its own guard page does the work.
+    if (VirtualQuery(guard, &page, sizeof page) == 0 || page.State != MEM_COMMIT || (page.Protect & PAGE_GUARD) != 0 ||
+        guard + 4 * system.dwPageSize > reinterpret_cast<char*>(&page)) {
+        return;
+    }
+    DWORD old;
+    VirtualProtect(guard, system.dwPageSize, PAGE_READWRITE | PAGE_GUARD, &old);
+}
+
+}  // namespace
 
 // The entry call. A __stdcall entry pops its argument, a __cdecl one leaves it; code that
 // kept using the stack pointer afterwards would be 4 bytes off. So on the 32-bit target
 // the call goes through a routine that puts the stack pointer back from its frame
-// pointer, which both conventions preserve. One routine per compiler, same instructions.
-#if defined(_WIN64)
+// pointer, which both conventions preserve.
+//
+// An exception the module leaves unhandled must not end the process: the routine's own
+// frame carries the handler that comes after all of the module's. With GCC the handler
+// does not unwind (RtlUnwind, RtlUnwindEx): it points the faulting thread's context back
+// into the routine's frame and lets it go on there. So none of the module's cleanup code
+// runs on its broken state, its frames need no unwind data, and the handler needs little
+// stack, which an overflow leaves little of. The routine restores from its own frame
+// whatever registers the caller counts on; the module's frames are abandoned as they are.
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
 
-uint32_t engine::win32::CallInstallEntry(InstallEntry entry, InstallHostInterface* host) { return entry(host); }
+namespace {
 
-#elif defined(__GNUC__) && defined(__i386__)
-
-extern "C" uint32_t __cdecl kvCallEntryKeepingStack(InstallEntry entry, InstallHostInterface* host);
-
-// Symbols of 32-bit Windows C functions carry a leading underscore.
-__asm__(
-    ".text\n"
-    ".globl _kvCallEntryKeepingStack\n"
-    ".def _kvCallEntryKeepingStack; .scl 2; .type 32; .endef\n"
-    "_kvCallEntryKeepingStack:\n"
-    "    pushl %ebp\n"
-    "    movl %esp, %ebp\n"
-    "    andl $-16, %esp\n"   // the entry may expect an aligned stack
-    "    subl $12, %esp\n"
-    "    pushl 12(%ebp)\n"    // host
-    "    call *8(%ebp)\n"     // entry
-    "    movl %ebp, %esp\n"   // whatever the entry popped
-    "    popl %ebp\n"
-    "    ret\n");
-
-uint32_t engine::win32::CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
-    return kvCallEntryKeepingStack(entry, host);
+void RecordCrash(EntryOutcome& outcome, const EXCEPTION_RECORD& record) {
+    outcome.result = 0;
+    outcome.crashed = true;
+    outcome.exceptionCode = static_cast<uint32_t>(record.ExceptionCode);
+    outcome.exceptionAddress = record.ExceptionAddress;
 }
 
-#elif defined(_MSC_VER) && defined(_M_IX86)
+#if defined(__i386__)
+// The routine's registration record and what follows it on its frame (see the routine).
+struct GuardedFrame {
+    GuardedFrame* previous;
+    void* handler;
+    EntryOutcome* outcome;
+    DWORD resumeAt;
+    DWORD framePointer;
+};
+#else
+// The routine's frame at its establisher frame, the stack pointer after its prologue.
+struct GuardedFrame {
+    void* homeSpace[4];
+    EntryOutcome* outcome;
+    DWORD64 resumeAt;
+};
+#endif
 
-static __declspec(naked) uint32_t __cdecl kvCallEntryKeepingStack(InstallEntry, InstallHostInterface*) {
+}  // namespace
+
+extern "C" uint32_t __cdecl kvCallEntryGuarded(InstallEntry entry, InstallHostInterface* host, EntryOutcome* outcome);
+extern "C" EXCEPTION_ROUTINE kvEntryCrashHandler;  // the type the dispatcher calls
+
+extern "C" EXCEPTION_DISPOSITION NTAPI kvEntryCrashHandler(EXCEPTION_RECORD* record, void* establisherFrame,
+                                                           CONTEXT* context, void*) {
+    // An unwind on its way past (a handler further out that is not ours) must go on.
+    if ((record->ExceptionFlags & EXCEPTION_UNWIND) != 0) return ExceptionContinueSearch;
+    auto* frame = static_cast<GuardedFrame*>(establisherFrame);
+    RecordCrash(*frame->outcome, *record);
+#if defined(__i386__)
+    context->Eip = frame->resumeAt;
+    context->Ebp = frame->framePointer;
+    context->Esp = reinterpret_cast<DWORD>(frame);
+#else
+    context->Rip = frame->resumeAt;
+    context->Rsp = reinterpret_cast<DWORD64>(frame);
+#endif
+    // Execution goes on in the routine, not at the fault, so a non-continuable exception
+    // (an MSVC module's C++ throw is one) may go on too. The dispatcher reads the flag
+    // after the handler returns; left set, it would raise a new exception instead.
+    record->ExceptionFlags &= ~static_cast<DWORD>(EXCEPTION_NONCONTINUABLE);
+    return ExceptionContinueExecution;
+}
+
+#if defined(__i386__)
+// Frame, from ebp: +16 outcome, +12 host, +8 entry; -4 ebx, -8 esi, -12 edi, -16 the x87
+// control word; -36 the registration record (GuardedFrame), linked at fs:[0]. The
+// record stays linked for the whole call and is unlinked on both ways out, which also
+// drops whatever records the module left below it. Symbols of 32-bit Windows C
+// functions carry a leading underscore, and a __stdcall one its argument bytes.
+__asm__(
+    ".text\n"
+    ".globl _kvCallEntryGuarded\n"
+    ".def _kvCallEntryGuarded; .scl 2; .type 32; .endef\n"
+    "_kvCallEntryGuarded:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %ebx\n"
+    "    pushl %esi\n"
+    "    pushl %edi\n"
+    "    subl $4, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    pushl %ebp\n"                      // GuardedFrame::framePointer
+    "    pushl $.Lkv_resume\n"              // resumeAt
+    "    pushl 16(%ebp)\n"                  // outcome
+    "    pushl $_kvEntryCrashHandler@16\n"  // handler
+    "    pushl %fs:0\n"                     // previous
+    "    movl %esp, %fs:0\n"
+    "    andl $-16, %esp\n"  // the entry may expect an aligned stack
+    "    subl $12, %esp\n"
+    "    pushl 12(%ebp)\n"  // host
+    "    call *8(%ebp)\n"   // entry
+    ".Lkv_leave:\n"
+    "    movl -36(%ebp), %ecx\n"
+    "    movl %ecx, %fs:0\n"
+    "    leal -12(%ebp), %esp\n"  // whatever the entry popped
+    "    popl %edi\n"
+    "    popl %esi\n"
+    "    popl %ebx\n"
+    "    popl %ebp\n"
+    "    ret\n"
+    // Reached from the handler with esp at the record and ebp at this frame. The fault
+    // may have left the direction flag set and the x87 stack in use.
+    ".Lkv_resume:\n"
+    "    cld\n"
+    "    fninit\n"
+    "    fldcw -16(%ebp)\n"
+    "    xorl %eax, %eax\n"
+    "    jmp .Lkv_leave\n");
+#else
+// Frame from rsp after the prologue (GuardedFrame): 0 home space for the entry, 32
+// outcome, 40 resume address, 48 MXCSR, 52 the x87 control word, 64 xmm6-xmm15, then
+// the eight pushed registers. The unwind data names kvEntryCrashHandler as the
+// exception handler, so the dispatcher calls it for this frame. The resumed path
+// leaves by the same epilogue, so every register the caller keeps comes back.
+__asm__(
+    ".text\n"
+    ".globl kvCallEntryGuarded\n"
+    ".def kvCallEntryGuarded; .scl 2; .type 32; .endef\n"
+    ".seh_proc kvCallEntryGuarded\n"
+    "kvCallEntryGuarded:\n"
+    "    pushq %rbp\n"
+    "    .seh_pushreg %rbp\n"
+    "    pushq %rbx\n"
+    "    .seh_pushreg %rbx\n"
+    "    pushq %rsi\n"
+    "    .seh_pushreg %rsi\n"
+    "    pushq %rdi\n"
+    "    .seh_pushreg %rdi\n"
+    "    pushq %r12\n"
+    "    .seh_pushreg %r12\n"
+    "    pushq %r13\n"
+    "    .seh_pushreg %r13\n"
+    "    pushq %r14\n"
+    "    .seh_pushreg %r14\n"
+    "    pushq %r15\n"
+    "    .seh_pushreg %r15\n"
+    "    subq $232, %rsp\n"  // 16-byte aligned after eight pushes and the return address
+    "    .seh_stackalloc 232\n"
+    "    movaps %xmm6, 64(%rsp)\n"
+    "    .seh_savexmm %xmm6, 64\n"
+    "    movaps %xmm7, 80(%rsp)\n"
+    "    .seh_savexmm %xmm7, 80\n"
+    "    movaps %xmm8, 96(%rsp)\n"
+    "    .seh_savexmm %xmm8, 96\n"
+    "    movaps %xmm9, 112(%rsp)\n"
+    "    .seh_savexmm %xmm9, 112\n"
+    "    movaps %xmm10, 128(%rsp)\n"
+    "    .seh_savexmm %xmm10, 128\n"
+    "    movaps %xmm11, 144(%rsp)\n"
+    "    .seh_savexmm %xmm11, 144\n"
+    "    movaps %xmm12, 160(%rsp)\n"
+    "    .seh_savexmm %xmm12, 160\n"
+    "    movaps %xmm13, 176(%rsp)\n"
+    "    .seh_savexmm %xmm13, 176\n"
+    "    movaps %xmm14, 192(%rsp)\n"
+    "    .seh_savexmm %xmm14, 192\n"
+    "    movaps %xmm15, 208(%rsp)\n"
+    "    .seh_savexmm %xmm15, 208\n"
+    "    .seh_endprologue\n"
+    "    movq %r8, 32(%rsp)\n"
+    "    leaq .Lkv_resume(%rip), %rax\n"
+    "    movq %rax, 40(%rsp)\n"
+    "    stmxcsr 48(%rsp)\n"
+    "    fnstcw 52(%rsp)\n"
+    "    movq %rcx, %rax\n"
+    "    movq %rdx, %rcx\n"  // host
+    "    call *%rax\n"       // entry
+    ".Lkv_leave:\n"
+    "    movaps 64(%rsp), %xmm6\n"
+    "    movaps 80(%rsp), %xmm7\n"
+    "    movaps 96(%rsp), %xmm8\n"
+    "    movaps 112(%rsp), %xmm9\n"
+    "    movaps 128(%rsp), %xmm10\n"
+    "    movaps 144(%rsp), %xmm11\n"
+    "    movaps 160(%rsp), %xmm12\n"
+    "    movaps 176(%rsp), %xmm13\n"
+    "    movaps 192(%rsp), %xmm14\n"
+    "    movaps 208(%rsp), %xmm15\n"
+    "    addq $232, %rsp\n"
+    "    popq %r15\n"
+    "    popq %r14\n"
+    "    popq %r13\n"
+    "    popq %r12\n"
+    "    popq %rdi\n"
+    "    popq %rsi\n"
+    "    popq %rbx\n"
+    "    popq %rbp\n"
+    "    ret\n"
+    // Reached from the handler with rsp at the establisher frame. The fault may have
+    // left the direction flag set, the x87 stack in use and MXCSR changed.
+    ".Lkv_resume:\n"
+    "    cld\n"
+    "    fninit\n"
+    "    fldcw 52(%rsp)\n"
+    "    ldmxcsr 48(%rsp)\n"
+    "    xorl %eax, %eax\n"
+    "    jmp .Lkv_leave\n"
+    "    .seh_handler kvEntryCrashHandler, @except\n"
+    ".seh_endproc\n");
+#endif
+
+EntryOutcome CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
+    KeepRoomForStackOverflow();
+    EntryOutcome outcome;
+    outcome.result = kvCallEntryGuarded(entry, host, &outcome);
+    return outcome;
+}
+
+#elif defined(_MSC_VER)
+
+namespace {
+
+int RecordCrash(const EXCEPTION_POINTERS* info, EntryOutcome& outcome) {
+    outcome.crashed = true;
+    outcome.exceptionCode = static_cast<uint32_t>(info->ExceptionRecord->ExceptionCode);
+    outcome.exceptionAddress = info->ExceptionRecord->ExceptionAddress;
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+#if defined(_M_IX86)
+__declspec(naked) uint32_t __cdecl CallEntryKeepingStack(InstallEntry, InstallHostInterface*) {
     __asm {
         push ebp
         mov ebp, esp
@@ -193,11 +436,26 @@ static __declspec(naked) uint32_t __cdecl kvCallEntryKeepingStack(InstallEntry, 
         ret
     }
 }
+#else
+uint32_t CallEntryKeepingStack(InstallEntry entry, InstallHostInterface* host) { return entry(host); }
+#endif
 
-uint32_t engine::win32::CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
-    return kvCallEntryKeepingStack(entry, host);
+}  // namespace
+
+// Here the compiler's own frame handling unwinds the module's frames into __except.
+EntryOutcome CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
+    KeepRoomForStackOverflow();
+    EntryOutcome outcome;
+    __try {
+        outcome.result = CallEntryKeepingStack(entry, host);
+    } __except (RecordCrash(GetExceptionInformation(), outcome)) {
+        outcome.result = 0;
+    }
+    return outcome;
 }
 
 #else
-#error "CallInstallEntry needs a stack-restoring call for this compiler and target"
+#error "CallInstallEntry needs a guarded, stack-restoring call for this compiler and target"
 #endif
+
+}  // namespace engine::win32

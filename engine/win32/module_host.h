@@ -1,12 +1,14 @@
 // Install-module hosting without any window: the call block handed to the module, the
 // program directory, the module path, the narrow library load, the system error text
-// and the entry call. Shows nothing and starts no thread; callers report and schedule.
+// and the entry call with its crash report. Shows nothing and starts no thread; callers
+// report and schedule.
 //
 // Shape, as the front-end and the module test host use it:
 //   ComputeProgramDirectory(); BuildModulePath(g_programDirectory, g_moduleFileName, path);
 //   InstallCallBlock* b = PrepareInstallCall(path, owner, g_programName, message, size);  // never freed
 //     (LoadInstallModule, GetProcAddress, NewInstallCallBlock, FillInstallCallBlock)
-//   ... on the worker: b->host.mainWindow = ...; CallInstallEntry(b->entry, &b->host);
+//   ... on the worker: b->host.mainWindow = ...; EntryOutcome o = CallInstallEntry(b->entry, &b->host);
+//   if (o.crashed) ComposeCrashReport(o, text, size);
 #pragma once
 
 #include <windows.h>
@@ -82,9 +84,26 @@ void FillInstallCallBlock(InstallCallBlock& block, InstallEntry entry, const cha
 InstallCallBlock* PrepareInstallCall(const char* path, void* owner, const char* programName, char* message,
                                      size_t size);
 
-// Calls entry(host) and returns its 32-bit result (success is the low 8 bits). On the
-// 32-bit target the stack pointer is restored after the call, so an entry built as
-// __stdcall (which pops its argument) works as well as a __cdecl one. Any thread.
-uint32_t CallInstallEntry(InstallEntry entry, InstallHostInterface* host);
+// What became of one entry call.
+struct EntryOutcome {
+    uint32_t result = 0;  // the entry's 32-bit result (success is the low 8 bits); 0 after a crash
+    bool crashed = false;  // an exception escaped the entry
+    uint32_t exceptionCode = 0;  // e.g. 0xC0000005
+    void* exceptionAddress = nullptr;
+};
+
+// Calls entry(host). On the 32-bit target the stack pointer is restored after the call,
+// so an entry built as __stdcall (which pops its argument) works as well as a __cdecl one.
+// An exception that the module does not handle itself (access violation, stack overflow,
+// RaiseException, an MSVC module's C++ throw) ends the call as crashed, with the thread
+// and the process going on; what the module left half done (its locks, a heap it was
+// changing) stays so. Exceptions on threads the module starts are not caught. Any thread.
+EntryOutcome CallInstallEntry(InstallEntry entry, InstallHostInterface* host);
+
+// "The install module crashed: exception 0xC0000005 at 0x6A2C1234 (kvtest_crash.dll+0x1234)":
+// the address with 8 hexadecimal digits on 32-bit, 16 on 64-bit; the parenthesis only
+// when the address lies in a loaded module whose file name fits MAX_PATH. At most
+// size - 1 characters, the end cut when longer; size 0 writes nothing.
+void ComposeCrashReport(const EntryOutcome& outcome, char* out, size_t size);
 
 }  // namespace engine::win32

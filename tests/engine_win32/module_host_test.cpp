@@ -1,7 +1,9 @@
 // Tests of the module host's window-free parts: paths and their bounds, error texts,
-// the call block, the entry call under both conventions, and the print services' order.
+// the call block, the entry call under both conventions and when the module crashes,
+// and the print services' order.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -153,7 +155,7 @@ TEST(ModuleHost, EntryCallKeepsTheStackForBothConventions) {
     const uintptr_t before = StackProbe();
     for (int i = 0; i < 1000; ++i) {
         g_seenHost = nullptr;
-        EXPECT_EQ(CallInstallEntry(CdeclEntry, &host), 0x101u);
+        EXPECT_EQ(CallInstallEntry(CdeclEntry, &host).result, 0x101u);
         EXPECT_EQ(g_seenHost, &host);
     }
     EXPECT_EQ(StackProbe(), before);
@@ -163,11 +165,72 @@ TEST(ModuleHost, EntryCallKeepsTheStackForBothConventions) {
     const auto stdcallEntry = reinterpret_cast<InstallEntry>(reinterpret_cast<void*>(StdcallEntry));
     for (int i = 0; i < 1000; ++i) {
         g_seenHost = nullptr;
-        EXPECT_EQ(CallInstallEntry(stdcallEntry, &host), 1u);
+        EXPECT_EQ(CallInstallEntry(stdcallEntry, &host).result, 1u);
         EXPECT_EQ(g_seenHost, &host);
     }
     EXPECT_EQ(StackProbe(), before);
 #endif
+}
+
+namespace {
+
+// An export of kvtest_crash.dll (crash_module.c), which the load finds beside the program.
+InstallEntry CrashEntry(const char* name) {
+    void* entry = reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("kvtest_crash.dll"), name));
+    return reinterpret_cast<InstallEntry>(entry);
+}
+
+DWORD WINAPI OverflowTwiceThenReturn(LPVOID parameter) {
+    auto* outcomes = static_cast<EntryOutcome*>(parameter);
+    InstallHostInterface host = {};
+    outcomes[0] = CallInstallEntry(CrashEntry("kv_overflow"), &host);
+    outcomes[1] = CallInstallEntry(CrashEntry("kv_overflow"), &host);
+    outcomes[2] = CallInstallEntry(CrashEntry("kv_deep_return"), &host);
+    return 0;
+}
+
+}  // namespace
+
+TEST(ModuleHostCrash, CrashesAreReportedAndTheThreadGoesOnWithItsStackRegistersAndChain) {
+    InstallHostInterface host = {};
+    const uintptr_t stack = StackProbe();
+    // The head of the 32-bit handler chain, at the start of the thread information block.
+    const void* const chain = reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList;
+    EntryOutcome outcome;
+    // Each twice: the second is caught only if the first left the handler chain whole.
+    for (const char* name : {"kv_raise", "kv_write_null", "kv_raise", "kv_write_null"}) {
+        outcome = CallInstallEntry(CrashEntry(name), &host);
+        EXPECT_TRUE(outcome.crashed && outcome.result == 0) << name;
+        EXPECT_EQ(outcome.exceptionCode, strcmp(name, "kv_raise") == 0 ? 0xE0001234u : 0xC0000005u) << name;
+    }
+    EXPECT_EQ(CallInstallEntry(CrashEntry("kv_deep_return"), &host).result, 1u);
+    EXPECT_EQ(StackProbe(), stack);
+    EXPECT_EQ(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList, chain);
+
+    const auto address = reinterpret_cast<unsigned long long>(outcome.exceptionAddress);
+    const std::string start = "The install module crashed: exception 0xC0000005 at 0x";
+    char expected[160], report[512], tiny[12];
+    snprintf(expected, sizeof expected, "%s%0*llX (kvtest_crash.dll+0x%llX)", start.c_str(),
+             static_cast<int>(2 * sizeof(void*)), address,
+             address - reinterpret_cast<unsigned long long>(GetModuleHandleA("kvtest_crash.dll")));
+    ComposeCrashReport(outcome, report, sizeof report);
+    EXPECT_STREQ(report, expected);
+    ComposeCrashReport(outcome, tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "The install");
+    outcome.exceptionAddress = nullptr;  // in no module
+    ComposeCrashReport(outcome, report, sizeof report);
+    EXPECT_EQ(report, start + std::string(2 * sizeof(void*), '0'));
+}
+
+// Under Wine the overflow used to end the thread: its one guard page lay at the stack's bottom.
+TEST(ModuleHostCrash, StackOverflowIsCaughtAgainOnTheSameThread) {
+    EntryOutcome outcomes[3];
+    HANDLE thread = CreateThread(nullptr, 0, OverflowTwiceThenReturn, outcomes, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_TRUE(outcomes[0].crashed && outcomes[1].crashed);
+    EXPECT_EQ(outcomes[1].exceptionCode, 0xC00000FDu);
+    EXPECT_EQ(outcomes[2].result, 1u);
 }
 
 TEST(PrintServices, PiecesGoToTheSinkInOrderAndEachIsLogged) {

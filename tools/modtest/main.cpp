@@ -26,7 +26,7 @@ constexpr uint8_t kFailureColour = 4;
 constexpr uint8_t kNormalColour = 7;
 
 char g_programName[256] = "";
-uint32_t g_entryResult = 0;
+EntryOutcome g_entryOutcome;
 modtest::ColourMode g_colourMode = modtest::ColourMode::None;
 
 int Usage(const char* problem) {
@@ -46,13 +46,21 @@ int WINAPI BoxToStandardError(HWND, LPCSTR text, LPCSTR caption, UINT) {
     return IDOK;
 }
 
-// A crash inside the module ends the run as a failure the caller can read.
+// CI reads crashes on standard error, wherever they happened.
+void PrintCrashLine(uint32_t code, const void* address) {
+    fprintf(stderr, "kelvane-modtest: the module raised exception 0x%08lX at %p\n", static_cast<unsigned long>(code),
+            address);
+    fflush(stderr);
+}
+
+// A crash on a thread the module started (the entry's own are caught by the call) ends
+// the run as a failure the caller can read.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     fflush(stdout);
     modtest::RestoreColour(g_colourMode);
-    fprintf(stderr, "\nkelvane-modtest: the module raised exception 0x%08lX at %p\n",
-            static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), info->ExceptionRecord->ExceptionAddress);
-    fflush(stderr);
+    fputc('\n', stderr);
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    PrintCrashLine(static_cast<uint32_t>(record.ExceptionCode), record.ExceptionAddress);
     TerminateProcess(GetCurrentProcess(), kFailed);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -69,7 +77,7 @@ void ReportFailure(const PrintSink& sink, const char* text) {
 DWORD WINAPI InstallWorker(LPVOID parameter) {
     auto* block = static_cast<InstallCallBlock*>(parameter);
     block->host.mainWindow = nullptr;  // no window: a module must accept a null owner
-    g_entryResult = CallInstallEntry(block->entry, &block->host);
+    g_entryOutcome = CallInstallEntry(block->entry, &block->host);
     return 0;
 }
 
@@ -117,7 +125,14 @@ int RunModule(const char* argument) {
         return kFailed;
     }
     WaitForSingleObject(worker, INFINITE);
-    const bool succeeded = (g_entryResult & 0xFFu) != 0;
+    if (g_entryOutcome.crashed) {
+        // As the installer: the report on a line of its own, then the failure line below.
+        ComposeCrashReport(g_entryOutcome, message, sizeof message);
+        sink.putString(sink.context, "\n");
+        ReportFailure(sink, message);
+        PrintCrashLine(g_entryOutcome.exceptionCode, g_entryOutcome.exceptionAddress);
+    }
+    const bool succeeded = !g_entryOutcome.crashed && (g_entryOutcome.result & 0xFFu) != 0;
     if (succeeded) {
         WriteLogLine("Installation finished.");
         sink.putString(sink.context, "Installation finished.");
