@@ -27,6 +27,18 @@ extern "C" {
  * with the address of the host interface; it may take as long as it needs. */
 #define KELVANE_INSTALL_ENTRY_NAME "quorvend_install2"
 
+/* Before it loads the module, the host sets this environment variable to how the
+ * run meets its user:
+ *   "full"     interactive: someone watches and may answer questions;
+ *   "passive"  unattended: the main window shows the progress, nobody answers;
+ *   "quiet"    unattended: no window at all.
+ * Unattended, the host answers console input fields itself and ends key waits as
+ * Enter would, so nothing hangs; still, skip your own questions there.
+ * Read it with GetEnvironmentVariableA: a C runtime's getenv may hold an older copy
+ * when the module shares the host's runtime. Absent means an older host: treat it,
+ * and any value you do not know, as "full". */
+#define KELVANE_UI_VARIABLE "KELVANE_UI"
+
 /* Booleans cross the boundary in 32-bit slots. The host reads only the low 8
  * bits of a boolean it receives and returns 0 or 1 in the ones it gives back. */
 typedef uint32_t KelvaneBool;

@@ -3,6 +3,7 @@
  * Portable C: lookups go through the host's services only; nothing is allocated. */
 #include "install_config.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -10,6 +11,17 @@ static void SetError(char *error, size_t errorSize, const char *text) {
     if (error == NULL || errorSize == 0) return;
     /* snprintf cuts an over-long reason and still terminates it. */
     snprintf(error, errorSize, "%s", text);
+}
+
+/* Returns 0 so that a check can fail in one statement. */
+static int Fail(char *error, size_t errorSize, const char *format, ...) {
+    va_list arguments;
+    if (error == NULL || errorSize == 0) return 0;
+    va_start(arguments, format);
+    vsnprintf(error, errorSize, format, arguments);
+    va_end(arguments);
+    error[errorSize - 1] = '\0'; /* an older runtime's vsnprintf leaves a cut text open */
+    return 0;
 }
 
 static int IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -90,6 +102,22 @@ static size_t CheckTarget(const char *target) {
     return length;
 }
 
+/* target as config->target holds it (out: SAMPLE_PATH_SIZE bytes), or 0 when it is
+ * no absolute plain folder or leaves no room for "\x" below it. */
+static int NormaliseTarget(const char *target, char *out) {
+    const size_t length = CheckTarget(target);
+    if (length == 0 || length + 2 > SAMPLE_PATH_SIZE - 1) return 0;
+    memcpy(out, target, length);
+    out[length] = '\0';
+    return 1;
+}
+
+/* Whether target\name stays within SAMPLE_PATH_SIZE - 1 characters. */
+static int FitsBelow(const char *target, const char *name) {
+    char joined[SAMPLE_PATH_SIZE];
+    return SampleJoinPath(joined, sizeof joined, target, name);
+}
+
 /* Decimal digits only, at most limit. Returns 1 with the value converted by the
  * host's getIntValue, so the module and the host agree on every accepted text. */
 static int ReadNumber(const InstallHostInterface *host, const KeyValueNode *list, const char *key, uint32_t limit,
@@ -117,7 +145,6 @@ static int ReadFiles(const InstallHostInterface *host, const KeyValueNode *list,
                      size_t errorSize) {
     char key[16];
     char message[512];
-    char joined[SAMPLE_PATH_SIZE];
     unsigned n;
     unsigned i;
     for (n = 1; n <= SAMPLE_MAX_FILES + 1; ++n) {
@@ -138,7 +165,7 @@ static int ReadFiles(const InstallHostInterface *host, const KeyValueNode *list,
             SetError(error, errorSize, message);
             return 0;
         }
-        if (!SampleJoinPath(joined, sizeof joined, config->target, name)) {
+        if (!FitsBelow(config->target, name)) {
             snprintf(message, sizeof message, "install.cfg: bad value for %s: TARGET\\%s is longer than %u characters",
                      key, name, (unsigned)(SAMPLE_PATH_SIZE - 1));
             SetError(error, errorSize, message);
@@ -174,7 +201,6 @@ int SampleParseConfig(const InstallHostInterface *host, const KeyValueNode *list
                       size_t errorSize) {
     char message[512];
     const char *target;
-    size_t targetLength;
     SetError(error, errorSize, "");
     memset(config, 0, sizeof *config);
     if (host == NULL || host->getValue == NULL || host->getIntValue == NULL) {
@@ -186,15 +212,12 @@ int SampleParseConfig(const InstallHostInterface *host, const KeyValueNode *list
         SetError(error, errorSize, "install.cfg: TARGET is missing or empty");
         return 0;
     }
-    targetLength = CheckTarget(target);
-    if (targetLength == 0 || targetLength + 2 > SAMPLE_PATH_SIZE - 1) {
+    if (!NormaliseTarget(target, config->target)) {
         snprintf(message, sizeof message,
                  "install.cfg: bad value for TARGET (\"%s\"): not an absolute folder such as C:\\Program", target);
         SetError(error, errorSize, message);
         return 0;
     }
-    memcpy(config->target, target, targetLength);
-    config->target[targetLength] = '\0';
 
     if (!ReadNumber(host, list, "REQUIRED_MB", 2147483647u, &config->requiredMegabytes)) {
         snprintf(message, sizeof message,
@@ -209,7 +232,32 @@ int SampleParseConfig(const InstallHostInterface *host, const KeyValueNode *list
         SetError(error, errorSize, message);
         return 0;
     }
+    if (!ReadNumber(host, list, "ASK_TARGET", 1, &config->askTarget)) {
+        snprintf(message, sizeof message, "install.cfg: bad value for ASK_TARGET (\"%s\"): 0 or 1",
+                 host->getValue(list, "ASK_TARGET", 0));
+        SetError(error, errorSize, message);
+        return 0;
+    }
     return ReadFiles(host, list, config, error, errorSize);
+}
+
+int SampleSetTarget(SampleConfig *config, const char *target, char *error, size_t errorSize) {
+    char checked[SAMPLE_PATH_SIZE];
+    unsigned i;
+    SetError(error, errorSize, "");
+    if (target == NULL || !NormaliseTarget(target, checked)) {
+        return Fail(error, errorSize, "bad target folder (\"%s\"): not an absolute folder such as C:\\Program",
+                    target == NULL ? "" : target);
+    }
+    /* The files were checked against the old target only. */
+    for (i = 0; i < config->fileCount; ++i) {
+        if (!FitsBelow(checked, config->files[i])) {
+            return Fail(error, errorSize, "target folder too long: %s\\%s is longer than %u characters", checked,
+                        config->files[i], (unsigned)(SAMPLE_PATH_SIZE - 1));
+        }
+    }
+    memcpy(config->target, checked, sizeof checked);
+    return 1;
 }
 
 int SampleJoinPath(char *out, size_t outSize, const char *directory, const char *name) {

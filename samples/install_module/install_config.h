@@ -30,16 +30,22 @@ typedef struct SampleConfig {
     unsigned fileCount; /* 1 to SAMPLE_MAX_FILES */
     uint32_t requiredMegabytes; /* 0 to 2147483647 */
     uint32_t pauseMilliseconds; /* 0 to SAMPLE_MAX_PAUSE_MS */
+    uint32_t askTarget; /* 0 or 1: ask for the target folder in interactive runs */
 } SampleConfig;
 
-/* Reads TARGET, REQUIRED_MB, PAUSE_MS and FILE1, FILE2, ... (up to the first
- * missing number, at most SAMPLE_MAX_FILES) from list with host's getValue and
- * getIntValue. Returns 1 with config filled, or 0 with a one-line reason that
+/* Reads TARGET, REQUIRED_MB, PAUSE_MS, ASK_TARGET and FILE1, FILE2, ... (up to
+ * the first missing number, at most SAMPLE_MAX_FILES) from list with host's
+ * getValue and getIntValue. Returns 1 with config filled, or 0 with a one-line reason that
  * names the key in error (cut to errorSize - 1 characters, always NUL-terminated
  * when errorSize > 0). A null list reads as a file without any key.
  * Any thread; calls only the two lookup services. */
 int SampleParseConfig(const InstallHostInterface *host, const KeyValueNode *list, SampleConfig *config, char *error,
                       size_t errorSize);
+
+/* Replaces config->target with target (the user's answer) after the checks that
+ * TARGET gets, including that every payload file of config fits below it. Returns 1,
+ * or 0 with config unchanged and a one-line reason in error (cut as above). */
+int SampleSetTarget(SampleConfig *config, const char *target, char *error, size_t errorSize);
 
 /* out = directory, one backslash (unless directory already ends with one), name.
  * Returns 1, or 0 with out emptied when the result would not fit in outSize. */

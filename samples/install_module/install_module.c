@@ -1,7 +1,8 @@
 /* The sample install module: its entry point and the installation it performs,
  * from install.cfg beside the program to the uninstall list in the target folder.
- * Built as an outside author would, against kelvane_install.h alone. Never leaves
- * a half-done installation behind while reporting success. */
+ * Built as an outside author would, against the SDK headers alone. Never leaves
+ * a half-done installation behind while reporting success, and never asks anything
+ * in an unattended run. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -10,12 +11,20 @@
 #include "install_config.h"
 #include "kelvane_install.h"
 #include "module_output.h"
+#include "quorvend_console.h"
 
 /* Folders that a path of at most 259 characters can hold. */
 #define MAX_FOLDER_DEPTH 130
 
+/* The console's control id in the host's main dialog. */
+#define HOST_CONSOLE_ID 1000
+
+/* KELVANE_UI: how the run meets its user. */
+typedef enum UiMode { UI_FULL, UI_PASSIVE, UI_QUIET } UiMode;
+
 typedef struct InstallRun {
     const InstallHostInterface *host;
+    UiMode ui;
     SampleConfig config;
     char configPath[SAMPLE_PATH_SIZE];
     uint64_t payloadBytes;
@@ -47,6 +56,63 @@ static int ReadConfiguration(InstallRun *run) {
         return 0;
     }
     if (!SampleParseConfig(run->host, list, &run->config, reason, sizeof reason)) {
+        PrintFailure(run->host, reason, 0);
+        return 0;
+    }
+    return 1;
+}
+
+/* The host sets KELVANE_UI before loading us. Read from the process environment: a C
+ * runtime shared with the host may hold an older copy. Unset (an older host) or a
+ * value we do not know: interactive. */
+static UiMode ReadUiMode(void) {
+    char value[16];
+    const DWORD length = GetEnvironmentVariableA(KELVANE_UI_VARIABLE, value, sizeof value);
+    if (length == 0 || length >= sizeof value) return UI_FULL;
+    if (lstrcmpiA(value, "quiet") == 0) return UI_QUIET;
+    if (lstrcmpiA(value, "passive") == 0) return UI_PASSIVE;
+    return UI_FULL;
+}
+
+/* The host's console, or NULL: the test host has no window, and a module may have
+ * put a window of its own in mainWindow, whose control 1000 could be anything. */
+static HWND FindHostConsole(const InstallHostInterface *host) {
+    char className[64];
+    HWND console;
+    if (host->mainWindow == NULL) return NULL;
+    console = GetDlgItem((HWND)host->mainWindow, HOST_CONSOLE_ID);
+    if (console == NULL || GetClassNameA(console, className, sizeof className) == 0) return NULL;
+    return lstrcmpiA(className, QUORVEND_CONSOLE_CLASS) == 0 ? console : NULL;
+}
+
+/* ASK_TARGET: the user may change the target folder in a console input field. Only
+ * when someone is there to answer; unattended runs keep TARGET and say so. */
+static int ChooseTarget(InstallRun *run) {
+    char answer[SAMPLE_PATH_SIZE];
+    char reason[768];
+    char line[512];
+    const char *why = run->ui != UI_FULL ? "unattended run" : "no console window";
+    HWND console;
+    size_t i = 0;
+    if (!run->config.askTarget) return 1;
+    console = run->ui == UI_FULL ? FindHostConsole(run->host) : NULL;
+    if (console == NULL) {
+        snprintf(line, sizeof line, "Target folder: %s (not asked: %s)", run->config.target, why);
+        PrintLine(run->host, COLOR_NORMAL, line);
+        return 1;
+    }
+    /* The field shows TARGET to be edited; the buffer holds the field and its NUL. */
+    memcpy(answer, run->config.target, sizeof answer);
+    PrintPiece(run->host, COLOR_NORMAL, "Install into: ");
+    if (SendMessageA(console, CONM_INPUTLINE, (WPARAM)((SAMPLE_PATH_SIZE - 1) | ((uint32_t)CONI_TEXT << 12)),
+                     (LPARAM)answer) != 1) {
+        PrintFailure(run->host, "The target folder question was cancelled", 0);
+        return 0;
+    }
+    answer[sizeof answer - 1] = '\0';
+    while (answer[i] == ' ') ++i;
+    if (answer[i] == '\0') return 1; /* a cleared field keeps TARGET */
+    if (!SampleSetTarget(&run->config, answer, reason, sizeof reason)) {
         PrintFailure(run->host, reason, 0);
         return 0;
     }
@@ -172,7 +238,8 @@ static int CopyPayload(InstallRun *run) {
         }
         run->createdFile[i] = !existed;
         PrintLine(run->host, COLOR_DONE, "done");
-        if (run->config.pauseMilliseconds > 0) Sleep(run->config.pauseMilliseconds);
+        /* The pause is there to be watched, and nobody watches a quiet run. */
+        if (run->config.pauseMilliseconds > 0 && run->ui != UI_QUIET) Sleep(run->config.pauseMilliseconds);
     }
     return 1;
 }
@@ -252,7 +319,7 @@ static void RollBack(InstallRun *run) {
 static int Install(InstallRun *run) {
     char line[768];
     char sizeText[32];
-    if (!ReadConfiguration(run) || !CheckPayload(run)) return 0;
+    if (!ReadConfiguration(run) || !CheckPayload(run) || !ChooseTarget(run)) return 0;
     snprintf(line, sizeof line, "Installing %u file(s) into %s", run->config.fileCount, run->config.target);
     PrintLine(run->host, COLOR_NORMAL, line);
     if (!CheckFreeSpace(run)) return 0;
@@ -295,6 +362,7 @@ __declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface
         return 0;
     }
     run->host = host;
+    run->ui = ReadUiMode();
     PrintBanner(host);
     ok = Install(run);
     host->setPrintColor(COLOR_NORMAL);

@@ -62,6 +62,7 @@ TEST_F(SampleConfigTest, OptionalNumbersDefaultToZeroAndRootsAndSharesAreFolders
     EXPECT_STREQ(config_.target, "C:\\");  // a drive root keeps its backslash
     EXPECT_EQ(config_.requiredMegabytes, 0u);
     EXPECT_EQ(config_.pauseMilliseconds, 0u);
+    EXPECT_EQ(config_.askTarget, 0u);
     ASSERT_TRUE(Parse("TARGET=\\\\server\\share\\apps\\\nFILE1=a\n")) << error_;
     EXPECT_STREQ(config_.target, "\\\\server\\share\\apps");
 }
@@ -87,7 +88,7 @@ TEST_F(SampleConfigTest, TargetMustBeAnAbsolutePlainFolder) {
 TEST_F(SampleConfigTest, NumbersMustBePlainDigitsWithinTheirLimits) {
     for (const char* bad : {"REQUIRED_MB=12x", "REQUIRED_MB=-1", "REQUIRED_MB= 5", "REQUIRED_MB=+5",
                             "REQUIRED_MB=2147483648", "REQUIRED_MB=99999999999999999999", "PAUSE_MS=10001",
-                            "PAUSE_MS=1e3"}) {
+                            "PAUSE_MS=1e3", "ASK_TARGET=2", "ASK_TARGET=yes", "ASK_TARGET=-1"}) {
         EXPECT_FALSE(ParseWith(bad)) << bad;
         const std::string key(bad, std::strchr(bad, '=') - bad);
         EXPECT_NE(std::string(error_).find("bad value for " + key), std::string::npos) << error_;
@@ -98,6 +99,8 @@ TEST_F(SampleConfigTest, NumbersMustBePlainDigitsWithinTheirLimits) {
     EXPECT_EQ(config_.requiredMegabytes, 2147483647u);
     ASSERT_TRUE(ParseWith("PAUSE_MS=10000")) << error_;
     EXPECT_EQ(config_.pauseMilliseconds, 10000u);
+    ASSERT_TRUE(ParseWith("ASK_TARGET=01")) << error_;
+    EXPECT_EQ(config_.askTarget, 1u);
 }
 
 TEST_F(SampleConfigTest, PayloadNamesMustBePlainDistinctFileNames) {
@@ -132,6 +135,27 @@ TEST_F(SampleConfigTest, InstalledPathsMustFitInTwoHundredFiftyNineCharacters) {
     ASSERT_TRUE(Parse("TARGET=" + target + "\nFILE1=" + std::string(55, 'n') + "\n")) << error_;  // 259
     EXPECT_FALSE(Parse("TARGET=" + target + "\nFILE1=" + std::string(56, 'n') + "\n"));
     EXPECT_NE(std::string(error_).find("bad value for FILE1"), std::string::npos) << error_;
+}
+
+TEST_F(SampleConfigTest, AnsweredTargetIsCheckedLikeTargetAndRefusedWithoutChange) {
+    ASSERT_TRUE(Parse("TARGET=C:\\S\nFILE1=a\nFILE2=" + std::string(55, 'n') + "\n")) << error_;
+    ASSERT_TRUE(SampleSetTarget(&config_, "\\\\srv\\share\\Apps\\", error_, sizeof error_)) << error_;
+    EXPECT_STREQ(config_.target, "\\\\srv\\share\\Apps");
+    EXPECT_STREQ(error_, "");
+
+    EXPECT_FALSE(SampleSetTarget(&config_, "Apps\\Sample", error_, sizeof error_));
+    EXPECT_STREQ(error_, "bad target folder (\"Apps\\Sample\"): not an absolute folder such as C:\\Program");
+    EXPECT_STREQ(config_.target, "\\\\srv\\share\\Apps");
+
+    const std::string target = "C:\\" + std::string(200, 't');  // with "\\" and FILE2: 259 characters
+    ASSERT_TRUE(SampleSetTarget(&config_, target.c_str(), error_, sizeof error_)) << error_;
+    EXPECT_FALSE(SampleSetTarget(&config_, (target + "u").c_str(), error_, sizeof error_));
+    EXPECT_NE(std::string(error_).find("target folder too long: " + target + "u\\nnn"), std::string::npos) << error_;
+    EXPECT_EQ(config_.target, target);
+
+    char small[8];
+    EXPECT_FALSE(SampleSetTarget(&config_, "x", small, sizeof small));
+    EXPECT_STREQ(small, "bad tar");
 }
 
 TEST_F(SampleConfigTest, ReasonIsCutToItsBufferAndAlwaysTerminated) {
