@@ -16,8 +16,15 @@ public:
     // own module; returns what EndDialog was given, or -1 when it could not be created.
     INT_PTR DoModal(HWND parent = nullptr);
 
+    // Runs the dialog without ever showing it (the template's WS_VISIBLE is cleared),
+    // with a message loop of its own until it ends; results as DoModal. Main thread.
+    INT_PTR RunHidden();
+
     // The dialog's window while it exists, else null. Main thread.
     HWND window() const { return window_; }
+    // True once the dialog received WM_INITDIALOG: a result of -1 then came from the
+    // dialog itself, not from a failed creation.
+    bool wasCreated() const { return created_; }
 
 protected:
     explicit Dialog(int templateId) : templateId_(templateId) {}
@@ -31,7 +38,7 @@ protected:
     // WM_QUERYDRAGICON, whose answer is the procedure's result).
     virtual bool OnMessage(UINT /*message*/, WPARAM, LPARAM, INT_PTR& /*result*/) { return false; }
 
-    void EndDialog(INT_PTR result) { ::EndDialog(window_, result); }
+    void EndDialog(INT_PTR result);
 
 private:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -39,6 +46,9 @@ private:
 
     int templateId_;
     HWND window_ = nullptr;
+    bool created_ = false;
+    bool modeless_ = false;  // RunHidden: ending destroys the window
+    INT_PTR result_ = -1;
 };
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // "Install ...": loads the module, fills the call block and starts the worker, which
-// runs the entry, reports, offers the log and ends the process with 512. The UI thread
-// never waits for the worker; the worker reaches the console only through messages.
+// runs the entry, reports, offers the log and ends the process with 512 (unattended:
+// 0 or 1603). The UI thread never waits for the worker; the worker reaches the console
+// only through messages.
 #include "app/kelvane_dlg.h"
 
 #include <windows.h>
@@ -8,10 +9,11 @@
 
 #include "app/captions.h"
 #include "engine/win32/install_log.h"
+#include "engine/win32/message_box.h"
 #include "engine/win32/module_host.h"
 #include "engine/win32/print_services.h"
+#include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
-#include "sdk/quorvend_console.h"
 
 namespace app {
 
@@ -27,20 +29,29 @@ constexpr UINT kLogQuestionStyle = MB_SYSTEMMODAL | MB_ICONWARNING | MB_YESNO;  
 constexpr int kRed = 4;
 constexpr int kNormal = 7;
 
-void SetConsoleColor(int color) { SendMessageA(g_printTarget, CONM_SETTEXTCOLOR, 0, color); }
+// Through the print services, so that the /stdout mirror knows red text as such.
+void SetConsoleColor(int color) { setPrintColor(static_cast<uint32_t>(color)); }
 
-void PutConsoleText(const char* text) {
-    SendMessageA(g_printTarget, CONM_PUTSTRING, 0, reinterpret_cast<LPARAM>(text));
+// A crash is the module's failure, reported before the result like any failure text.
+void ReportCrash(const EntryOutcome& outcome) {
+    char report[512];
+    ComposeCrashReport(outcome, report, sizeof report);
+    SetConsoleColor(kRed);
+    ShowHostText("\n");
+    ShowHostText(report);
+    ShowHostText("\n");
+    SetConsoleColor(kNormal);
 }
 
 }  // namespace
 
 void CkelvaneDlg::ReportInstallFailure(const char* message) {
     SetConsoleColor(kRed);
-    WriteLogLine(message);
-    PutConsoleText(message);
+    ShowHostText(message);
     SetConsoleColor(kNormal);
-    MessageBoxA(window(), message, g_applicationName, kErrorStyle);
+    AskUser(window(), message, g_applicationName, kErrorStyle);
+    // Unattended, nobody would press "Install ..." again.
+    if (Unattended()) EndUnattendedRun(kExitFailed, nullptr);
 }
 
 void CkelvaneDlg::OnInstall() {
@@ -77,27 +88,32 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     const HWND dialogWindow = static_cast<CkelvaneDlg*>(block->owner)->mainWindow();
     block->host.mainWindow = dialogWindow;
 
-    const uint32_t result = CallInstallEntry(block->entry, &block->host);
+    const EntryOutcome outcome = CallInstallEntry(block->entry, &block->host);
+    if (outcome.crashed) ReportCrash(outcome);
+    const bool succeeded = !outcome.crashed && (outcome.result & 0xFFu) != 0;
 
     // No line break around the result: it continues the module's last console line.
-    if ((result & 0xFFu) != 0) {
+    if (succeeded) {
         const char text[] = "Installation finished.";
-        WriteLogLine(text);
-        PutConsoleText(text);
-        MessageBoxA(dialogWindow, text, g_applicationName, kInformationStyle);
+        ShowHostText(text);
+        AskUser(dialogWindow, text, g_applicationName, kInformationStyle);
     } else {
         const char text[] = "Installation failure.";
         SetConsoleColor(kRed);
-        WriteLogLine(text);
-        PutConsoleText(text);
+        ShowHostText(text);
         SetConsoleColor(kNormal);
-        MessageBoxA(dialogWindow, text, g_applicationName, kErrorStyle);
+        AskUser(dialogWindow, text, g_applicationName, kErrorStyle);
     }
 
     // The module may have named another owner for what follows.
     const HWND owner = static_cast<HWND>(block->host.mainWindow);
+    if (Unattended()) {
+        // The log stays on for the declined question and the closing record.
+        AskUser(owner, "View Log install", "Log", kLogQuestionStyle);
+        EndUnattendedRun(succeeded ? kExitSucceeded : kExitFailed, nullptr);
+    }
     SwitchOffInstallLog();
-    if (MessageBoxA(owner, "View Log install", "Log", kLogQuestionStyle) == IDYES) {
+    if (AskUser(owner, "View Log install", "Log", kLogQuestionStyle) == IDYES) {
         ShellExecuteA(owner, "open", g_logPath, nullptr, nullptr, SW_SHOW);
     }
     ExitProcess(512);

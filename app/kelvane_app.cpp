@@ -6,13 +6,18 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <string>
 
 #include "app/captions.h"
 #include "app/kelvane_dlg.h"
 #include "app/kvstart.h"
+#include "app/run_start.h"
 #include "console/win32/console_window.h"
 #include "console/win32/log_sink.h"
 #include "engine/win32/install_log.h"
+#include "engine/win32/run_mode.h"
+#include "engine/win32/setup_description.h"
+#include "engine/win32/std_streams.h"
 
 namespace app {
 
@@ -44,6 +49,16 @@ void InitCommonControls() {
     init(&controls);
 }
 
+// An input field's echo goes to the log; in an unattended run, where a field is echoed
+// once with its answer, also to the /stdout mirror as the line the console shows.
+void WriteFieldEcho(const char* text) {
+    engine::win32::WriteLogLine(text);
+    if (!engine::win32::Unattended() || text == nullptr) return;
+    std::string line(text);
+    line.erase(line.find_last_not_of(' ') + 1);
+    engine::win32::MirrorConsoleText((line + "\n").c_str());
+}
+
 }  // namespace
 
 void RestrictDllSearchToSystemFolder() {
@@ -63,9 +78,13 @@ bool CkelvaneApp::InitInstance() {
     LoadSystemLibrary("riched20.dll");  // registers "RichEdit20A" for template 130; kept loaded
     console::win32::registerConsoleClasses(GetModuleHandleA(nullptr));
     // What a person types into an input field reaches the installation log too.
-    console::win32::setConsoleLogWriter(engine::win32::WriteLogLine);
+    console::win32::setConsoleLogWriter(WriteFieldEcho);
     ComputeApplicationName();
 
+    if (engine::win32::Unattended()) {
+        RunUnattended();
+        return false;
+    }
     kvstart pages;
     if (pages.DoModal() == IDOK) {
         CkelvaneDlg main;
@@ -74,6 +93,20 @@ bool CkelvaneApp::InitInstance() {
         m_pMainWnd = nullptr;
     }
     return false;
+}
+
+void CkelvaneApp::RunUnattended() {
+    // No pages dialog: /acceptlicence stood for it, and nobody would read the documents.
+    engine::win32::LoadSetupDescription();  // ends the run without one
+    CkelvaneDlg main;
+    m_pMainWnd = &main;
+    if (engine::win32::g_uiMode == engine::UiMode::quiet) {
+        main.RunHidden();
+    } else {
+        main.DoModal();
+    }
+    m_pMainWnd = nullptr;
+    FinishRun(main.wasCreated());
 }
 
 }  // namespace app

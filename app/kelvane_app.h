@@ -9,12 +9,19 @@ namespace app {
 class CkelvaneApp {
 public:
     // Loads the platform libraries from the system folder only, registers the console
-    // classes, runs the pages dialog and, on a result of exactly 1, the main dialog.
+    // classes, runs the pages dialog and, on a result of exactly 1, the main dialog
+    // (unattended runs: the main dialog alone).
     // Returns false on every path (nothing further to run). Main thread.
     bool InitInstance();
 
     // The main dialog while it runs; cleared when its window goes.
     Dialog* m_pMainWnd = nullptr;
+
+private:
+    // /quiet and /passive: no pages dialog; the main dialog, hidden for /quiet, starts
+    // the installation itself. Returns only when no worker ended the process, and then
+    // ends the run as failed.
+    void RunUnattended();
 };
 
 extern CkelvaneApp theApp;

@@ -4,9 +4,12 @@
 
 #include "app/captions.h"
 #include "app/kelvane_app.h"
+#include "app/run_start.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/print_services.h"
+#include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
+#include "engine/win32/std_streams.h"
 #include "sdk/quorvend_console.h"
 
 namespace app {
@@ -23,6 +26,7 @@ CkelvaneDlg::CkelvaneDlg() : Dialog(kTemplate), m_hIcon(LoadIconA(GetModuleHandl
 bool CkelvaneDlg::OnInitDialog() {
     m_console = GetDlgItem(window(), kConsole);
     engine::win32::OpenInstallLog(window());
+    WritePendingLogNote();
 
     // The cursor shape needs the font, and clearing needs the grid the font lays out.
     SendMessageA(m_console, CONM_CREATESCREEN, 0, 0);
@@ -34,6 +38,7 @@ bool CkelvaneDlg::OnInitDialog() {
     SendMessageA(m_console, CONM_CLEAR, 0, 0);
 
     engine::win32::WriteLogLine(kWelcome);
+    engine::win32::MirrorConsoleText(kWelcome);
     SendMessageA(m_console, CONM_PUTSTRING, 0, reinterpret_cast<LPARAM>(kWelcome));
     engine::win32::g_printTarget = m_console;
 
@@ -43,6 +48,8 @@ bool CkelvaneDlg::OnInitDialog() {
     char caption[512];
     FormatMainCaption(engine::win32::g_programName, caption);
     SetWindowTextA(window(), caption);
+    // Unattended: nobody presses "Install ..."; it starts once the dialog is running.
+    if (engine::win32::Unattended()) PostMessageA(window(), kStartInstallation, 0, 0);
     return true;
 }
 
@@ -70,6 +77,10 @@ bool CkelvaneDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
     case WM_NCDESTROY:
         OnNcDestroy();
         return false;
+    case kStartInstallation:
+        OnInstall();
+        result = TRUE;
+        return true;
     default:
         return false;
     }
@@ -90,7 +101,8 @@ void CkelvaneDlg::OnNcDestroy() {
     m_console = nullptr;
     if (console != nullptr) DestroyWindow(console);  // normally gone already
     if (theApp.m_pMainWnd == this) theApp.m_pMainWnd = nullptr;
-    engine::win32::CloseInstallLog();
+    // An unattended run still owes the log its last record, written as the run ends.
+    if (!engine::win32::Unattended()) engine::win32::CloseInstallLog();
 }
 
 bool CkelvaneDlg::OnPaint() {

@@ -14,6 +14,8 @@ public:
     static constexpr int kTemplate = 102;
     static constexpr int kConsole = 1000;
     static constexpr int kInstall = 1001;
+    // Posted to itself in unattended runs: "Install ..." without a click.
+    static constexpr UINT kStartInstallation = WM_APP + 1;
 
     CkelvaneDlg();
 

@@ -6,6 +6,7 @@
 
 #include "app/captions.h"
 #include "app/document_stream.h"
+#include "engine/win32/message_box.h"
 #include "engine/win32/setup_description.h"
 
 namespace app {
@@ -90,7 +91,7 @@ void kvstart::OnNext() {
     if (SendMessageA(m_acceptCheck, BM_GETCHECK, 0, 0) == BST_CHECKED) {
         OnOK();
     } else {
-        MessageBoxA(window(), "Vous devez accepter la convention de licence", "SETUP", kStopBoxStyle);
+        engine::win32::AskUser(window(), "Vous devez accepter la convention de licence", "SETUP", kStopBoxStyle);
     }
     m_nPage = 0;
     ShowPage();
@@ -105,7 +106,7 @@ void kvstart::OnPrev() {
 void kvstart::OnExit() { EndDialog(-1); }
 
 void kvstart::OnDisagree() {
-    MessageBoxA(window(), "L'installation ne peux pas aboutir", "SETUP", kStopBoxStyle);
+    engine::win32::AskUser(window(), "L'installation ne peux pas aboutir", "SETUP", kStopBoxStyle);
     ExitProcess(4);
 }
 

@@ -15,6 +15,9 @@ char g_logPath[260] = "";
 
 namespace {
 
+// The /log= copy: every record the log gets, in the same bytes. Under the log lock.
+HANDLE g_logCopy = INVALID_HANDLE_VALUE;
+
 static_assert(sizeof g_logPath == kLogPathSize, "log path buffer");
 
 // Guards g_logFile and every write: one record is one critical section, and close or
@@ -133,35 +136,54 @@ void WriteAll(HANDLE file, const char* bytes, size_t size) {
     }
 }
 
-// Caller holds the lock and has checked the handle.
-void WriteRecordLocked(const char* text) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    const LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-    const size_t textLength = text == nullptr ? 0 : strlen(text);
+// One record's bytes, built before the lock is taken: reading the caller's text is the
+// step that can fault (a module handing a bad pointer), and it must not fault with the
+// lock held, or every later record, the crash report's among them, would wait forever.
+class Record {
+public:
+    explicit Record(const char* text) : text_(text), textLength_(text == nullptr ? 0 : strlen(text)) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        time_ = LogTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+        const size_t needed = LogRecordSize(textLength_);
+        bytes_ = small_;
+        if (needed == 0 || needed > sizeof small_) {
+            bytes_ = needed == 0 ? nullptr : static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, needed));
+        }
+        if (bytes_ != nullptr) size_ = BuildLogRecord(time_, text_, textLength_, bytes_, needed);
+    }
+    ~Record() {
+        if (bytes_ != nullptr && bytes_ != small_) HeapFree(GetProcessHeap(), 0, bytes_);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
 
-    char small[512];
-    const size_t needed = LogRecordSize(textLength);
-    char* buffer = small;
-    if (needed == 0 || needed > sizeof small) {
-        buffer = needed == 0 ? nullptr : static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, needed));
+    // Caller holds the lock and has checked the handle.
+    void WriteTo(HANDLE file) const {
+        if (bytes_ != nullptr) {
+            WriteAll(file, bytes_, size_);
+        } else {
+            // No memory for one piece: the same bytes in three writes, still under the lock.
+            char prefix[kLogPrefixMax];
+            WriteAll(file, prefix, FormatLogPrefix(time_, prefix));
+            WriteAll(file, text_, textLength_);
+            WriteAll(file, "\r\n", 2);
+        }
+        FlushFileBuffers(file);
     }
-    if (buffer != nullptr) {
-        WriteAll(g_logFile, buffer, BuildLogRecord(time, text, textLength, buffer, needed));
-        if (buffer != small) HeapFree(GetProcessHeap(), 0, buffer);
-    } else {
-        // No memory for one piece: the same bytes in three writes, still under the lock.
-        char prefix[kLogPrefixMax];
-        WriteAll(g_logFile, prefix, FormatLogPrefix(time, prefix));
-        WriteAll(g_logFile, text, textLength);
-        WriteAll(g_logFile, "\r\n", 2);
-    }
-    FlushFileBuffers(g_logFile);
-}
+
+private:
+    const char* text_;
+    size_t textLength_;
+    LogTime time_{};
+    char small_[512];
+    char* bytes_ = nullptr;
+    size_t size_ = 0;
+};
 
 }  // namespace
 
-void OpenInstallLog(HWND ownerWindow) {
+void OpenInstallLog(HWND ownerWindow, const char* firstRecord) {
     {
         LogLock lock;
         if (g_logFile != INVALID_HANDLE_VALUE) return;
@@ -173,7 +195,7 @@ void OpenInstallLog(HWND ownerWindow) {
     if (file == INVALID_HANDLE_VALUE) {
         // The message names the full path even when it is too long to have been used.
         const std::string message = "troubleshooting creating log file (" + directory + kLogFileName + ")";
-        g_messageBox(ownerWindow, message.c_str(), "log", kFailureStyle);
+        AskUser(ownerWindow, message.c_str(), "log", kFailureStyle);
         return;
     }
     {
@@ -186,25 +208,51 @@ void OpenInstallLog(HWND ownerWindow) {
         g_logFile = file;
         memcpy(g_logPath, path, sizeof g_logPath);
     }
+    if (firstRecord != nullptr) WriteLogLine(firstRecord);
     WriteLogLine("Running setup installation");
 }
 
-void WriteLogLine(const char* text) {
+bool OpenLogCopy(const char* path, DWORD* error) {
+    // Appended like the log itself: a path given by mistake loses nothing it held.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (file != INVALID_HANDLE_VALUE && (GetFileType(file) != FILE_TYPE_DISK ||
+                                         !SetFilePointerEx(file, zero, nullptr, FILE_END))) {
+        CloseHandle(file);
+        SetLastError(ERROR_INVALID_NAME);
+        file = INVALID_HANDLE_VALUE;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error != nullptr) *error = GetLastError();
+        return false;
+    }
     LogLock lock;
-    if (g_logFile == INVALID_HANDLE_VALUE) return;
-    WriteRecordLocked(text);
+    if (g_logCopy != INVALID_HANDLE_VALUE) CloseHandle(g_logCopy);
+    g_logCopy = file;
+    return true;
+}
+
+void WriteLogLine(const char* text) {
+    const Record record(text);
+    LogLock lock;
+    if (g_logFile != INVALID_HANDLE_VALUE) record.WriteTo(g_logFile);
+    if (g_logCopy != INVALID_HANDLE_VALUE) record.WriteTo(g_logCopy);
 }
 
 void CloseInstallLog() {
     LogLock lock;
-    if (g_logFile == INVALID_HANDLE_VALUE) return;
-    CloseHandle(g_logFile);
+    if (g_logFile != INVALID_HANDLE_VALUE) CloseHandle(g_logFile);
+    if (g_logCopy != INVALID_HANDLE_VALUE) CloseHandle(g_logCopy);
     g_logFile = INVALID_HANDLE_VALUE;
+    g_logCopy = INVALID_HANDLE_VALUE;
 }
 
 void SwitchOffInstallLog() {
     LogLock lock;
     g_logFile = INVALID_HANDLE_VALUE;
+    g_logCopy = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace engine::win32

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "engine/win32/install_log.h"
+#include "engine/win32/std_streams.h"
 #include "sdk/quorvend_console.h"
 
 namespace engine::win32 {
@@ -31,6 +32,7 @@ PrintSink g_sink = {SendPutString, SendTextColor, nullptr};
 
 int32_t PrintPiece(const char* piece) {
     WriteLogLine(piece);
+    MirrorConsoleText(piece);
     return g_sink.putString(g_sink.context, piece);
 }
 
@@ -52,7 +54,12 @@ int32_t __cdecl printText(const char* text, const char* text2, KelvaneBool newli
     return result;
 }
 
-int32_t __cdecl setPrintColor(uint32_t color) { return g_sink.setTextColor(g_sink.context, static_cast<uint8_t>(color)); }
+int32_t __cdecl setPrintColor(uint32_t color) {
+    SetMirrorColor(color & 0xFFu);
+    return g_sink.setTextColor(g_sink.context, static_cast<uint8_t>(color));
+}
+
+int32_t ShowHostText(const char* text) { return PrintPiece(text != nullptr ? text : ""); }
 
 void SetPrintServices(InstallHostInterface& host) {
     host.setPrintColor = setPrintColor;

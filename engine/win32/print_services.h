@@ -34,13 +34,18 @@ PrintSink ConsolePrintSink();
 void SetPrintSink(const PrintSink& sink);
 
 // Up to five pieces: "\n" if newlineBefore, text, " " and text2 if text2 is not null,
-// "\n" if newlineAfter; each passed to WriteLogLine, then to the sink. Booleans count by
-// their low 8 bits; a null text prints as empty. Returns the sink's result for the last
-// piece. Any thread.
+// "\n" if newlineAfter; each passed to WriteLogLine and the /stdout mirror, then to the
+// sink. Booleans count by their low 8 bits; a null text prints as empty. Returns the
+// sink's result for the last piece. Any thread.
 int32_t __cdecl printText(const char* text, const char* text2, KelvaneBool newlineBefore, KelvaneBool newlineAfter);
 
-// Sends the low 8 bits of color to the sink; nothing is logged. Returns the sink's result.
+// Sends the low 8 bits of color to the sink; nothing is logged (the /stdout mirror
+// notes it, to tell red text). Returns the sink's result.
 int32_t __cdecl setPrintColor(uint32_t color);
+
+// One text of the host's own (a result, a failure report), as printText prints a piece:
+// logged, mirrored, then sent to the sink. Any thread.
+int32_t ShowHostText(const char* text);
 
 // Puts the two services into the module's interface block.
 void SetPrintServices(InstallHostInterface& host);

@@ -6,6 +6,7 @@
 
 #include "engine/core/setup_lines.h"
 #include "engine/win32/message_box.h"
+#include "engine/win32/run_mode.h"
 
 namespace engine::win32 {
 
@@ -77,7 +78,7 @@ char* LoadResourceText(int resourceId, const char* fileName, const char* warning
     if (lengthOut != nullptr) *lengthOut = 0;
     HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10));  // RT_RCDATA
     if (resource != nullptr) return LoadFromResource(resource, lengthOut);
-    g_messageBox(nullptr, warningText, nullptr, kWarningStyle);
+    AskUser(nullptr, warningText, nullptr, kWarningStyle);
     return LoadFromFile(fileName, shareMode, lengthOut);
 }
 
@@ -97,8 +98,8 @@ bool LoadSetupDescription() {
     uint32_t length = 0;
     char* text = LoadSetupIniText(&length);
     if (text == nullptr) {
-        g_messageBox(nullptr, "Failure loading header", nullptr, kErrorStyle);
-        ExitProcess(static_cast<UINT>(-1));
+        AskUser(nullptr, "Failure loading header", nullptr, kErrorStyle);
+        EndRun(static_cast<UINT>(-1), kExitFailed, "No setup description: the installation cannot start");
     }
     g_setupText = text;
     g_setupTextLength = length;

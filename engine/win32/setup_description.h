@@ -39,7 +39,7 @@ char* LoadWarningDocument(uint32_t* lengthOut);    // 457, "epileptic.rtf", excl
 
 // Loads the setup description and fills g_setupText, g_programName, g_moduleFileName.
 // Without a text it shows "Failure loading header" and ends the process with exit
-// code -1, so it returns only true. Main thread.
+// code -1 (1603 in an unattended run), so it returns only true. Main thread.
 bool LoadSetupDescription();
 
 }  // namespace engine::win32

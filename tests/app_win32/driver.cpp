@@ -139,6 +139,16 @@ void Installation::addModule(const std::string& binName, const std::string& name
     write("kvtest.ini", settings);
 }
 
+void Installation::shipSample(const std::string& target, const std::string& extraConfig) const {
+    static const char* const kShipped[] = {"kelvane-sample.exe", "sample_install_module.dll", "readme.txt",
+                                           "licence.txt", "greeting.txt", "colours.dat", "changes.txt"};
+    for (const char* name : kShipped) copyFromBin(std::string("kelvane-sample\\") + name, name);
+    write("install.cfg", "TARGET=" + target + "\r\nREQUIRED_MB=1\r\nFILE1=readme.txt\r\nFILE2=licence.txt\r\n" +
+                             "FILE3=greeting.txt\r\nFILE4=colours.dat\r\nFILE5=changes.txt\r\n" + extraConfig);
+}
+
+std::string Installation::read(const std::string& name) const { return ReadFileBytes(dir_ + name); }
+
 std::vector<std::string> Installation::logRecords() const {
     const std::string log = ReadFileBytes(logPath());
     std::vector<std::string> records;
@@ -177,18 +187,69 @@ bool ConsoleView::find(const std::string& needle, int& r, int& c) const {
 
 // --- Program ---
 
-Program::Program(const Installation& installation) {
-    const std::string exe = installation.dir() + "kelvane.exe";
-    std::string commandLine = "\"" + exe + "\"";
+Program::Program(const Installation& installation, const Launch& launch) {
+    const std::string exe = installation.dir() + launch.program;
+    std::string commandLine = "\"" + exe + "\"" + (launch.arguments.empty() ? "" : " " + launch.arguments);
     std::string environment = ChildEnvironment(installation.tempDir());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
-                        installation.dir().c_str(), &startup, &info_)) {
-        ADD_FAILURE() << "cannot start " << exe << " (error " << GetLastError() << ")";
+    HANDLE streams[2] = {nullptr, nullptr};
+    if (launch.captureStreams) {
+        streamsBase_ = installation.dir() + "streams";
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        for (int i = 0; i < 2; ++i) {
+            streams[i] = CreateFileA((streamsBase_ + (i == 0 ? ".out" : ".err")).c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
+        }
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = streams[0];
+        startup.hStdError = streams[1];
+    }
+    const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, launch.captureStreams, 0,
+                                       &environment[0], installation.dir().c_str(), &startup, &info_);
+    const DWORD error = GetLastError();
+    for (HANDLE stream : streams) {
+        if (stream != nullptr && stream != INVALID_HANDLE_VALUE) CloseHandle(stream);  // the child has its own
+    }
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << exe << " (error " << error << ")";
         return;
     }
     process_ = info_.hProcess;
+}
+
+std::string Program::standardOutput() const { return streamsBase_.empty() ? "" : ReadFileBytes(streamsBase_ + ".out"); }
+
+std::string Program::standardError() const { return streamsBase_.empty() ? "" : ReadFileBytes(streamsBase_ + ".err"); }
+
+::testing::AssertionResult Program::waitExitWatchingWindows(DWORD& code, std::vector<std::string>& seen,
+                                                            DWORD timeout) {
+    const DWORD start = GetTickCount();
+    const auto note = [&](const std::string& what) {
+        for (const std::string& s : seen) {
+            if (s == what) return;
+        }
+        seen.push_back(what);
+    };
+    while (process_ != nullptr && running() && GetTickCount() - start < timeout) {
+        const std::vector<HWND> windows = topWindows();
+        for (HWND w : windows) {
+            const std::string name = ClassName(w);
+            std::string what = name + " \"" + WindowText(w) + "\"";
+            if (GetDlgItem(w, 1000) != nullptr && name == "#32770") {
+                what = "main dialog";
+            } else if (GetDlgItem(w, 1005) != nullptr && name == "#32770") {
+                what = "pages dialog";
+            } else if (window_probe::FindMessageBox({w}) == w) {
+                what = "message box: " + WindowText(GetDlgItem(w, kMessageBoxTextId));
+            }
+            // A window destroyed while it was read (the process ending) reads as another.
+            if (IsWindow(w)) note(what);
+        }
+        Sleep(5);
+    }
+    return waitExit(code, 0);
 }
 
 Program::~Program() {
@@ -309,6 +370,19 @@ ConsoleView Program::waitConsole(HWND console, const std::function<bool(const Co
         what);
     if (!ok) ADD_FAILURE() << "the console shows:\n" << view.text();
     return view;
+}
+
+HWND AcceptLicence(Program& program) {
+    program.answerStartupWarnings();
+    HWND pages = program.waitPagesDialog();
+    if (pages == nullptr) return nullptr;
+    HWND check = GetDlgItem(pages, 1010);
+    Click(GetDlgItem(pages, 1));
+    program.waitUntil([&] { return IsWindowVisible(check) != FALSE; }, "the licence page");
+    Click(check);
+    program.waitUntil([&] { return SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED; }, "the ticked box");
+    Click(GetDlgItem(pages, 1));
+    return program.waitMainDialog();
 }
 
 // --- input ---

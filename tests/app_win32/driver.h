@@ -44,6 +44,10 @@ public:
     void writeDocuments() const;
     // An install module from the build, under its name in the folder, and kvtest.ini.
     void addModule(const std::string& binName, const std::string& name, const std::string& settings = "") const;
+    // The sample single-file installer as it ships (kelvane-sample.exe, its module and
+    // payload), its install.cfg aimed at target; extraConfig lines are appended to it.
+    void shipSample(const std::string& target, const std::string& extraConfig = "") const;
+    std::string read(const std::string& name) const;  // bytes of a file in the folder
 
     // Log records of the run, each without its CR LF and with its time stamp removed;
     // empty when there is no log. A record whose prefix is malformed comes back as "?".
@@ -74,11 +78,19 @@ struct ConsoleView : window_probe::ConsoleCells {
     bool find(const std::string& needle, int& r, int& c) const;
 };
 
-// kelvane.exe started in an Installation, its current directory the same folder.
+// How a Program is started: which program of the folder, with which arguments, and
+// whether it gets files as standard output and error, as a deployment agent hands them.
+struct Launch {
+    std::string program = "kelvane.exe";
+    std::string arguments;  // after the quoted program path
+    bool captureStreams = false;
+};
+
+// A program started in an Installation, its current directory the same folder.
 // Terminated on destruction if it is still running.
 class Program {
 public:
-    explicit Program(const Installation& installation);
+    explicit Program(const Installation& installation, const Launch& launch = Launch());
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -87,6 +99,15 @@ public:
     // Waits for the end of the process; its full 32-bit exit code.
     ::testing::AssertionResult waitExit(DWORD& code, DWORD timeout = kTimeout);
     bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+    // Waits for the end as waitExit does, looking at the process's top-level windows every
+    // few milliseconds meanwhile; seen gets each window that was ever visible, once:
+    // "main dialog", "pages dialog", "message box: <text>" or "<class> \"<text>\"".
+    ::testing::AssertionResult waitExitWatchingWindows(DWORD& code, std::vector<std::string>& seen,
+                                                       DWORD timeout = kTimeout);
+
+    // What it wrote so far to the files handed as its standard streams (captureStreams).
+    std::string standardOutput() const;
+    std::string standardError() const;
 
     // The pages dialog (it holds control 1005) or the main dialog (control 1000).
     HWND waitPagesDialog();
@@ -117,7 +138,12 @@ private:
 
     PROCESS_INFORMATION info_ = {};
     HANDLE process_ = nullptr;
+    std::string streamsBase_;  // "<folder>\\streams" when captured
 };
+
+// Pages through the startup warnings and accepts the licence; the main dialog that
+// follows (null, with a failure, when it does not come).
+HWND AcceptLicence(Program& program);
 
 // Input as the user would give it, posted so the driver never blocks on a modal box the
 // program opens in response.

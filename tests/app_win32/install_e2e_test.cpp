@@ -17,20 +17,6 @@ constexpr int kExitButton = 1, kConsole = 1000, kInstall = 1001;
 constexpr uint8_t kRed = 0x04, kNormal = 0x07;
 const char kWelcome[] = "Welcome in installation program\nClick Start button for starting install ...";
 
-// Pages through and accepts the licence; the main dialog that follows.
-HWND AcceptLicence(Program& program) {
-    program.answerStartupWarnings();
-    HWND pages = program.waitPagesDialog();
-    if (pages == nullptr) return nullptr;
-    HWND check = GetDlgItem(pages, 1010);
-    Click(GetDlgItem(pages, 1));
-    program.waitUntil([&] { return IsWindowVisible(check) != FALSE; }, "the licence page");
-    Click(check);
-    program.waitUntil([&] { return SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED; }, "the ticked box");
-    Click(GetDlgItem(pages, 1));
-    return program.waitMainDialog();
-}
-
 // What the system itself says for code, as the program must quote it.
 std::string SystemReason(DWORD code) {
     char* text = nullptr;

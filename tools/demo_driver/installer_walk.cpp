@@ -31,6 +31,7 @@ public:
     Walk& operator=(const Walk&) = delete;
 
     bool Run();
+    bool RunPassive();
 
 private:
     bool Start();
@@ -58,6 +59,7 @@ bool Walk::Start() {
     std::string directory = options_.workingDirectory;
     if (directory.empty()) directory = options_.installer.substr(0, options_.installer.find_last_of("\\/") + 1);
     std::string commandLine = "\"" + options_.installer + "\"";
+    if (options_.passive) commandLine += " /passive /acceptlicence";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessA(options_.installer.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -233,12 +235,33 @@ bool Walk::Run() {
     return true;
 }
 
+// Nothing to press: the walk only watches, and any box fails it.
+bool Walk::RunPassive() {
+    if (!Start()) return false;
+    HWND main = nullptr;
+    if (!WaitFor([&] { return (main = DialogHolding(kConsole)) != nullptr; }, "the main dialog")) return false;
+    result_.mainCaption = WindowText(main);
+    HWND console = GetDlgItem(main, kConsole);
+    if (!WaitFor([&] { return ConsoleText(console).find(options_.progressText) != std::string::npos; },
+                 "\"" + options_.progressText + "\" on the console")) {
+        return false;
+    }
+    if (!Checkpoint("08-passive", {main})) return false;
+    if (WaitForSingleObject(process_.hProcess, options_.stepTimeoutMs) != WAIT_OBJECT_0) {
+        return Fail("the passive installation did not end");
+    }
+    GetExitCodeProcess(process_.hProcess, &result_.exitCode);
+    result_.completed = true;
+    return true;
+}
+
 }  // namespace
 
 WalkResult WalkInstaller(const WalkOptions& options) {
     WalkResult result;
     Walk walk(options, result);
-    walk.Run();
+    if (options.passive) walk.RunPassive();
+    else walk.Run();
     return result;
 }
 

@@ -21,6 +21,9 @@ struct WalkOptions {
     std::string progressText = "[ 40%]";
     DWORD stepTimeoutMs = 60000;
     DWORD settleMs = 0;  // pause before each checkpoint, so the screen is repainted
+    // An unattended run watched as it goes: started with /passive /acceptlicence, no
+    // pages dialog and no box; one checkpoint, 08-passive, while it installs.
+    bool passive = false;
 };
 
 struct BoxSeen {
@@ -41,8 +44,9 @@ struct WalkResult {
 };
 
 // Checkpoints, in order: 01-warning, 02-licence, 03-licence-accepted, 04-main,
-// 05-installing, 06-finished, 07-log-question. A message box other than the two at the
-// end (for instance a warning that a text was read from a file) ends the walk as a failure.
+// 05-installing, 06-finished, 07-log-question (a passive walk: 08-passive alone). A
+// message box other than the two at the end (for instance a warning that a text was read
+// from a file) ends the walk as a failure.
 // Any thread; blocks until the installer has ended or the walk failed (then the
 // installer is terminated).
 WalkResult WalkInstaller(const WalkOptions& options);

@@ -1,6 +1,7 @@
 // kelvane-demo-driver: walks a kelvane installer through its whole path (see
 // installer_walk.h) for scripts/demo, pausing at each checkpoint for a screenshot.
-// Exit code 0 when the walk completed and the installer ended with 512, else 1.
+// Exit code 0 when the walk completed and the installer ended with 512 (with --passive:
+// watched an unattended run that ended with 0), else 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
         if (strcmp(argv[i], "--sync") == 0 && i + 1 < argc) {
             options.syncFolder = argv[++i];
             options.settleMs = 1000;  // console ticks, a repaint, and the display's flush
+        } else if (strcmp(argv[i], "--passive") == 0) {
+            options.passive = true;
         } else if (strcmp(argv[i], "--cwd") == 0 && i + 1 < argc) {
             options.workingDirectory = argv[++i];
         } else if (argv[i][0] != '-' && options.installer.empty()) {
@@ -24,11 +27,11 @@ int main(int argc, char** argv) {
         }
     }
     if (options.installer.empty()) {
-        fprintf(stderr, "usage: kelvane-demo-driver installer.exe [--sync folder] [--cwd folder]\n");
+        fprintf(stderr, "usage: kelvane-demo-driver installer.exe [--sync folder] [--cwd folder] [--passive]\n");
         return 1;
     }
     const demo::WalkResult result = demo::WalkInstaller(options);
-    const bool ok = result.completed && result.exitCode == 512;
+    const bool ok = result.completed && result.exitCode == (options.passive ? 0u : 512u);
     std::string report;
     for (const demo::BoxSeen& box : result.boxes) report += "box [" + box.caption + "] " + box.text + "\n";
     if (result.completed) {

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "sdk/kelvane_install.h"
+#include "sdk/quorvend_console.h"
 
 #ifdef KVTEST_STDCALL
 #define KVTEST_ENTRY_CONVENTION __stdcall
@@ -23,6 +24,29 @@ static void Mark(const InstallHostInterface *host, const char *name) {
     if (snprintf(path, sizeof path, "%s%s", host->programDirectory, name) >= (int)sizeof path) return;
     file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+/* What an interactive module would ask a person: INPUTS fields and a key wait, each
+ * answer printed back so the test sees what the host handed over. */
+static void AskQuestions(const InstallHostInterface *host, KeyValueList settings) {
+    HWND console = GetDlgItem((HWND)host->mainWindow, 1000);
+    int count = host->getIntValue(settings, "INPUTS");
+    char line[64];
+    char echo[96];
+    int i;
+    for (i = 1; i <= count; ++i) {
+        LRESULT ended;
+        snprintf(line, sizeof line, "default %d", i);
+        snprintf(echo, sizeof echo, "question %d: ", i);
+        host->printText(echo, NULL, 0, 0);
+        ended = SendMessageA(console, CONM_INPUTLINE, 40 | (CONI_TEXT << 12), (LPARAM)line);
+        snprintf(echo, sizeof echo, "answer %d (%d): [%s]", i, (int)ended, line);
+        host->printText(echo, NULL, 0, 1);
+    }
+    if (host->getIntValue(settings, "WAITKEY") == 1) {
+        snprintf(echo, sizeof echo, "key %d", (int)SendMessageA(console, CONM_WAITKEY, 0, 0));
+        host->printText(echo, NULL, 0, 1);
+    }
 }
 
 static HWND CreateOwnerWindow(void) {
@@ -62,6 +86,24 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
         LRESULT small = SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0);
         LRESULT drag = SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0);
         host->printText(big != 0 && big == small && big == drag ? "icons ok" : "icons differ", NULL, 0, 1);
+    }
+
+    if (host->getIntValue(settings, "PRINTENV") == 1) {
+        char value[32] = "";
+        char text[64];
+        GetEnvironmentVariableA("KELVANE_UI", value, sizeof value);
+        snprintf(text, sizeof text, "KELVANE_UI=%s", value);
+        host->printText(text, NULL, 0, 1);
+    }
+    AskQuestions(host, settings);
+    if (host->getIntValue(settings, "REDLINE") == 1) {
+        host->setPrintColor(4);
+        host->printText("alarm in red", NULL, 0, 1);
+        host->setPrintColor(7);
+    }
+    if (host->getIntValue(settings, "CRASH") == 1) {
+        volatile int *nowhere = NULL;
+        *nowhere = 1;
     }
 
     wait = host->getValue(settings, "WAIT", 0);

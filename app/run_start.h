@@ -1,0 +1,25 @@
+// The start of a run: the command line, and for unattended runs everything settled
+// before the first window could appear (log, licence acceptance, the single-run guard,
+// answers). Ends the process itself where the run must not go on.
+#pragma once
+
+namespace app {
+
+// Reads commandLine (as GetCommandLineA gives it) and prepares the run it asks for.
+// Ends the process for /? (0), a bad command line (87) and, unattended, when the
+// licence was not accepted (1602), another installation runs (1618) or the answers
+// file cannot be read (1603). Main thread, first thing after the DLL search is narrowed.
+void StartRun(const char* commandLine);
+
+// Writes what start-up could not log yet (a /log= copy that failed in an interactive
+// run), once the main dialog has opened the log. Main thread.
+void WritePendingLogNote();
+
+// After the dialogs, when no worker has ended the process: an interactive run returns;
+// an unattended one ends with 1603, since it installed nothing. Main thread.
+void FinishRun(bool mainDialogCreated);
+
+// "1.0.0.1": the file version of the program's own version block; "unknown" without one.
+void ProgramVersion(char (&out)[32]);
+
+}  // namespace app

@@ -1,0 +1,38 @@
+// How this run meets its user: interactive (the default), or unattended for deployment
+// tools (passive: watched, never asked; quiet: no window at all), and how an unattended
+// run ends. Interactive runs keep their own exit codes; nothing here changes them.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/command_line.h"
+
+namespace engine::win32 {
+
+// full unless start-up chose otherwise. Written once on the main thread before any
+// other thread of the program starts; read from any thread afterwards.
+extern UiMode g_uiMode;
+
+inline bool Unattended() { return g_uiMode != UiMode::full; }
+
+// Exit codes of unattended runs, the ones deployment tools know from other installers.
+constexpr uint32_t kExitSucceeded = 0;
+constexpr uint32_t kExitBadCommandLine = 87;
+constexpr uint32_t kExitLicenceNotAccepted = 1602;
+constexpr uint32_t kExitFailed = 1603;
+constexpr uint32_t kExitAlreadyRunning = 1618;
+
+// The meaning of an unattended exit code in words ("the installation failed"); a code
+// without one gives "no meaning defined".
+const char* ExitCodeMeaning(uint32_t code);
+
+// Unattended runs: writes reason (when not null) and then the closing record
+// "Exit code <n>: <meaning>" to the log and, with /stdout, to the standard output, and
+// ends the process with code. Any thread; other threads are cut off where they stand.
+[[noreturn]] void EndUnattendedRun(uint32_t code, const char* reason);
+
+// Ends the process: with interactiveCode when interactive, else as EndUnattendedRun with
+// unattendedCode and reason. Any thread.
+[[noreturn]] void EndRun(uint32_t interactiveCode, uint32_t unattendedCode, const char* reason);
+
+}  // namespace engine::win32

@@ -1,0 +1,243 @@
+// Unattended runs as deployment agents start them: switches, exit codes, the standard
+// streams handed over, the windows that appear (or never do), the log and what was
+// installed. Mostly on the sample single-file installer; a test module asks questions
+// and crashes where the sample would not.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+using namespace app_test;
+
+namespace {
+
+const char* const kPayload[] = {"readme.txt", "licence.txt", "greeting.txt", "colours.dat", "changes.txt"};
+
+struct Outcome {
+    DWORD code = 0;
+    std::vector<std::string> windows;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunToEnd(const Installation& installation, const std::string& program, const std::string& arguments) {
+    Launch launch;
+    launch.program = program;
+    launch.arguments = arguments;
+    launch.captureStreams = true;
+    Program process(installation, launch);
+    Outcome run;
+    EXPECT_TRUE(process.waitExitWatchingWindows(run.code, run.windows));
+    run.out = process.standardOutput();
+    run.err = process.standardError();
+    return run;
+}
+
+void ExpectPayloadInstalled(const Installation& installation) {
+    for (const char* name : kPayload) {
+        EXPECT_EQ(installation.read("target\\" + std::string(name)), installation.read(name)) << name;
+    }
+}
+
+bool Has(const std::vector<std::string>& records, const std::string& prefix) {
+    for (const std::string& r : records) {
+        if (r.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& line : lines) s += line + "\n";
+    return s;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(Unattended, QuietInstallsWithNoWindowAndALogThatOpensAndClosesTheRun) {
+    Installation installation;
+    const std::string target = installation.dir() + "target";
+    installation.shipSample(target, "ASK_TARGET=1\r\n");
+    const std::string copy = installation.dir() + "copy.log";
+    const std::string arguments = "/QUIET -acceptlicence /stdout \"/log=" + copy + "\"";
+    const Outcome run = RunToEnd(installation, "kelvane-sample.exe", arguments);
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_TRUE(run.windows.empty()) << Join(run.windows);
+    ExpectPayloadInstalled(installation);
+
+    const std::vector<std::string> records = installation.logRecords();
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records[0], "Unattended run (quiet) of kelvane 1.0.0.1; command line: \"" + installation.dir() +
+                              "kelvane-sample.exe\" " + arguments);
+    EXPECT_EQ(records[1], "Running setup installation");
+    EXPECT_TRUE(Has(records, "Message box \"kelvane-sample\": Installation finished. [answered OK, unattended]"));
+    EXPECT_TRUE(Has(records, "Message box \"Log\": View Log install [answered No, unattended]"));
+    EXPECT_FALSE(Has(records, "Input field")) << "the sample asks nothing in an unattended run";
+    EXPECT_EQ(records.back(), "Exit code 0: the installation succeeded");
+    EXPECT_EQ(installation.read("copy.log"), installation.read("temp\\setup-internet-gui.log"));
+
+    EXPECT_NE(run.out.find("Sample install module for Kelvane Sample\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(not asked: unattended run)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Installation finished.\nkelvane: Message box"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nkelvane: Exit code 0: the installation succeeded\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Unattended, PassiveShowsOnlyTheMainDialog) {
+    Installation installation;
+    installation.shipSample(installation.dir() + "target");
+    const Outcome run = RunToEnd(installation, "kelvane-sample.exe", "/passive /acceptlicense");
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.windows, std::vector<std::string>{"main dialog"});
+    ExpectPayloadInstalled(installation);
+    EXPECT_EQ(installation.logRecords().back(), "Exit code 0: the installation succeeded");
+}
+
+// The module asks three questions and waits for a key, holds the run open, and a second
+// run is refused meanwhile; standard output holds what the console shows, red apart.
+TEST(Unattended, PassiveAnswersQuestionsMirrorsTheConsoleAndHoldsOffASecondRun) {
+    Installation installation;
+    installation.writeSetup("Asking Program", "kvtest.dll");
+    const std::string event = "kvtest-unattended-" + std::to_string(GetCurrentProcessId());
+    installation.addModule("kvtest_cdecl.dll", "kvtest.dll",
+                           "INPUTS=3\r\nWAITKEY=1\r\nPRINTENV=1\r\nREDLINE=1\r\nWAIT=" + event + "\r\n");
+    installation.write("answers.txt", "first answer\r\nsecond\r\n");
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    Launch launch;
+    launch.arguments = "/passive /acceptlicence /stdout /answers=answers.txt";
+    launch.captureStreams = true;
+    Program program(installation, launch);
+    ASSERT_TRUE(program.waitUntil([&] { return installation.exists("waiting.txt"); }, "the module's wait"));
+
+    const HWND dialog = program.waitMainDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(program.topWindows(), std::vector<HWND>{dialog});
+    const ConsoleView view = program.readConsole(GetDlgItem(dialog, 1000));
+    for (const char* shown : {"KELVANE_UI=passive", "question 1: first answer", "answer 1 (1): [first answer]",
+                              "answer 2 (1): [second]", "answer 3 (1): [default 3]", "key 13"}) {
+        int r = 0, c = 0;
+        EXPECT_TRUE(view.find(shown, r, c)) << shown << "\n" << view.text();
+    }
+    std::vector<std::string> consoleLines;  // what the console shows, red rows apart
+    for (int r = 0; r < view.rows; ++r) {
+        if (view.attribute(r, 0) != 0x04) consoleLines.push_back(view.row(r));
+    }
+    while (!consoleLines.empty() && consoleLines.back().empty()) consoleLines.pop_back();
+    std::vector<std::string> mirrored;
+    for (const std::string& line : Lines(program.standardOutput())) {
+        if (line.rfind("kelvane: ", 0) != 0) mirrored.push_back(line);
+    }
+    EXPECT_EQ(Join(mirrored), Join(consoleLines));
+    EXPECT_EQ(program.standardError(), "alarm in red\n");
+
+    Installation other;
+    other.writeSetup("Other Program", "kvtest.dll");
+    other.addModule("kvtest_cdecl.dll", "kvtest.dll");
+    const Outcome second = RunToEnd(other, "kelvane.exe", "/quiet /acceptlicence /stdout");
+    EXPECT_EQ(second.code, 1618u);
+    EXPECT_NE(second.out.find("kelvane: Exit code 1618: another kelvane installation is running"), std::string::npos)
+        << second.out;
+    EXPECT_FALSE(other.exists("waiting.txt"));
+
+    SetEvent(release);
+    DWORD code = 0;
+    ASSERT_TRUE(program.waitExit(code));
+    CloseHandle(release);
+    EXPECT_EQ(code, 0u);
+    const std::vector<std::string> records = installation.logRecords();
+    EXPECT_TRUE(Has(records, "Message box: Ini taked [answered OK, unattended]"));
+    EXPECT_TRUE(Has(records, "Input field: answer 1 of 2 from the answers file: \"first answer\""));
+    EXPECT_TRUE(Has(records, "Input field: no answer left in the answers file; the field's text is kept"));
+    EXPECT_EQ(records.back(), "Exit code 0: the installation succeeded");
+}
+
+TEST(Unattended, RefusalsAndFailuresEndWithTheirCodesAndSayWhy) {
+    struct Case {
+        const char* name;
+        std::string arguments;
+        std::string extraConfig;
+        bool removeModule;
+        DWORD code;
+        std::string logged;  // a record that starts so; empty: no log expected
+        std::string err;     // in the standard error
+    };
+    const Case cases[] = {
+        {"no acceptance", "/quiet /log=copy.log", "", false, 1602, "The licence was not accepted", ""},
+        {"unknown switch", "/quiet /acceptlicence /bogus", "", false, 87, "", "Unknown switch: /bogus"},
+        {"two modes", "-passive /quiet /acceptlicence", "", false, 87, "", "Usage:"},
+        {"module fails", "/quiet /acceptlicence", "FILE6=missing.txt\r\n", false, 1603,
+         "Message box \"kelvane-sample\": Installation failure. [answered OK, unattended]", ""},
+        {"module missing", "/quiet /acceptlicence", "", true, 1603, "Can't load file ", ""},
+        {"answers missing", "/quiet /acceptlicence /answers=nowhere.txt", "", false, 1603, "The answers file ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installation installation;
+        installation.shipSample(installation.dir() + "target", c.extraConfig);
+        if (c.removeModule) DeleteFileA((installation.dir() + "sample_install_module.dll").c_str());
+        const Outcome run = RunToEnd(installation, "kelvane-sample.exe", c.arguments);
+        EXPECT_EQ(run.code, c.code);
+        EXPECT_TRUE(run.windows.empty()) << Join(run.windows);
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_FALSE(installation.exists("target\\readme.txt"));
+        const std::vector<std::string> records = installation.logRecords();
+        if (c.logged.empty()) {
+            EXPECT_TRUE(records.empty());
+            continue;
+        }
+        EXPECT_TRUE(Has(records, c.logged)) << Join(records);
+        EXPECT_EQ(records.back(), "Exit code " + std::to_string(c.code) + ": " +
+                                      (c.code == 1602 ? "the licence was not accepted" : "the installation failed"));
+    }
+}
+
+TEST(Unattended, HelpAndAnUnwritableLogCopyStillEndWell) {
+    Installation installation;
+    installation.shipSample(installation.dir() + "target");
+    const Outcome help = RunToEnd(installation, "kelvane-sample.exe", "/?");
+    EXPECT_EQ(help.code, 0u);
+    EXPECT_NE(help.out.find("/acceptlicence"), std::string::npos) << help.out;
+    EXPECT_TRUE(help.windows.empty()) << Join(help.windows);
+
+    const std::string copy = installation.dir() + "no such folder\\run.log";
+    const Outcome run = RunToEnd(installation, "kelvane-sample.exe", "/quiet /acceptlicence \"/log=" + copy + "\"");
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_TRUE(installation.exists("target\\readme.txt"));
+    EXPECT_TRUE(Has(installation.logRecords(), "The log copy " + copy + " cannot be written: error 3"));
+}
+
+TEST(Unattended, ACrashingModuleFailsTheInstallationInEveryMode) {
+    Installation installation;
+    installation.writeSetup("Crashing Program", "kvtest.dll");
+    installation.writeDocuments();
+    installation.addModule("kvtest_cdecl.dll", "kvtest.dll", "CRASH=1\r\n");
+    const Outcome quiet = RunToEnd(installation, "kelvane.exe", "/quiet /acceptlicence");
+    EXPECT_EQ(quiet.code, 1603u);
+    EXPECT_TRUE(Has(installation.logRecords(), "The install module crashed: exception 0xC0000005 at 0x"));
+
+    Program program(installation);
+    const HWND dialog = AcceptLicence(program);
+    ASSERT_NE(dialog, nullptr);
+    Click(GetDlgItem(dialog, 1001));
+    program.answer("Installation failure.", "kelvane");
+    const ConsoleView view = program.readConsole(GetDlgItem(dialog, 1000));
+    int r = 0, c = 0;
+    ASSERT_TRUE(view.find("The install module crashed: exception 0xC0000005", r, c)) << view.text();
+    EXPECT_EQ(view.attribute(r, c), 0x04);
+    program.answer("View Log install", "Log", IDNO);
+    DWORD code = 0;
+    ASSERT_TRUE(program.waitExit(code));
+    EXPECT_EQ(code, 512u);
+}
