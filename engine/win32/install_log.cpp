@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/core/log_record.h"
+#include "engine/win32/exclusive_lock.h"
 #include "engine/win32/message_box.h"
 
 namespace engine::win32 {
@@ -26,13 +27,6 @@ SRWLOCK g_logLock = SRWLOCK_INIT;
 
 constexpr UINT kFailureStyle = MB_SYSTEMMODAL;  // 0x1000: OK, no icon
 
-class LogLock {
-public:
-    LogLock() { AcquireSRWLockExclusive(&g_logLock); }
-    ~LogLock() { ReleaseSRWLockExclusive(&g_logLock); }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
-};
 
 // The temp directory as reported, however long, for composing and for the message.
 std::string TempDirectory() {
@@ -185,7 +179,7 @@ private:
 
 void OpenInstallLog(HWND ownerWindow, const char* firstRecord) {
     {
-        LogLock lock;
+        ExclusiveLock lock(g_logLock);
         if (g_logFile != INVALID_HANDLE_VALUE) return;
     }
     const std::string directory = TempDirectory();
@@ -199,7 +193,7 @@ void OpenInstallLog(HWND ownerWindow, const char* firstRecord) {
         return;
     }
     {
-        LogLock lock;
+        ExclusiveLock lock(g_logLock);
         if (g_logFile != INVALID_HANDLE_VALUE) {
             // Another thread opened it meanwhile; keep theirs.
             CloseHandle(file);
@@ -228,7 +222,7 @@ bool OpenLogCopy(const char* path, DWORD* error) {
         if (error != nullptr) *error = GetLastError();
         return false;
     }
-    LogLock lock;
+    ExclusiveLock lock(g_logLock);
     if (g_logCopy != INVALID_HANDLE_VALUE) CloseHandle(g_logCopy);
     g_logCopy = file;
     return true;
@@ -236,13 +230,13 @@ bool OpenLogCopy(const char* path, DWORD* error) {
 
 void WriteLogLine(const char* text) {
     const Record record(text);
-    LogLock lock;
+    ExclusiveLock lock(g_logLock);
     if (g_logFile != INVALID_HANDLE_VALUE) record.WriteTo(g_logFile);
     if (g_logCopy != INVALID_HANDLE_VALUE) record.WriteTo(g_logCopy);
 }
 
 void CloseInstallLog() {
-    LogLock lock;
+    ExclusiveLock lock(g_logLock);
     if (g_logFile != INVALID_HANDLE_VALUE) CloseHandle(g_logFile);
     if (g_logCopy != INVALID_HANDLE_VALUE) CloseHandle(g_logCopy);
     g_logFile = INVALID_HANDLE_VALUE;
@@ -250,7 +244,7 @@ void CloseInstallLog() {
 }
 
 void SwitchOffInstallLog() {
-    LogLock lock;
+    ExclusiveLock lock(g_logLock);
     g_logFile = INVALID_HANDLE_VALUE;
     g_logCopy = INVALID_HANDLE_VALUE;
 }

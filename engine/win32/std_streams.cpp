@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "engine/win32/exclusive_lock.h"
+
 namespace engine::win32 {
 
 namespace {
@@ -27,13 +29,6 @@ bool g_opened = false;
 bool g_mirror = false;
 volatile LONG g_color = 7;
 
-class StreamLock {
-public:
-    StreamLock() { AcquireSRWLockExclusive(&g_streamLock); }
-    ~StreamLock() { ReleaseSRWLockExclusive(&g_streamLock); }
-    StreamLock(const StreamLock&) = delete;
-    StreamLock& operator=(const StreamLock&) = delete;
-};
 
 bool Usable(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
@@ -78,7 +73,7 @@ void WriteLocked(Stream& stream, const char* text, size_t length) {
 void Write(Stream& stream, const char* text) {
     if (text == nullptr) return;
     const size_t length = strlen(text);  // outside the lock: a bad pointer must not fault holding it
-    StreamLock lock;
+    ExclusiveLock lock(g_streamLock);
     WriteLocked(stream, text, length);
 }
 
@@ -115,7 +110,7 @@ void MirrorConsoleText(const char* text) {
 
 void MirrorNote(const char* text) {
     if (!g_mirror || text == nullptr) return;
-    StreamLock lock;
+    ExclusiveLock lock(g_streamLock);
     if (!g_out.atLineStart) WriteLocked(g_out, "\n", 1);
     const std::string line = std::string("kelvane: ") + text + "\n";
     WriteLocked(g_out, line.data(), line.size());
