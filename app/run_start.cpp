@@ -92,6 +92,17 @@ std::string SystemErrorText(DWORD code) {
     return "error " + std::to_string(code) + (reason.empty() ? "" : " (" + reason + ")");
 }
 
+// Unattended: an exception nobody handles, on a thread the module started or anywhere
+// else, ends the run as failed with its reason in the log, not as a vanished process
+// whose exit code no deployment tool knows. (The entry's own thread is guarded already.)
+LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    char report[160];
+    snprintf(report, sizeof report, "Unhandled exception 0x%08lX at 0x%p on thread %lu: the installation cannot go on",
+             static_cast<unsigned long>(pointers->ExceptionRecord->ExceptionCode),
+             pointers->ExceptionRecord->ExceptionAddress, static_cast<unsigned long>(GetCurrentThreadId()));
+    EndUnattendedRun(kExitFailed, report);
+}
+
 void OpenUnattendedLog(const engine::CommandLineOptions& options, const char* commandLine) {
     char version[32];
     ProgramVersion(version);
@@ -176,6 +187,7 @@ void StartRun(const char* commandLine) {
         }
     }
     console::win32::setConsoleAnswerSource(&g_answerSource);
+    SetUnhandledExceptionFilter(EndOnUnhandledException);
 }
 
 void WritePendingLogNote() {

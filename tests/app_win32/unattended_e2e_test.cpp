@@ -226,6 +226,10 @@ TEST(Unattended, ACrashingModuleFailsTheInstallationInEveryMode) {
     const Outcome quiet = RunToEnd(installation, "kelvane.exe", "/quiet /acceptlicence");
     EXPECT_EQ(quiet.code, 1603u);
     EXPECT_TRUE(Has(installation.logRecords(), "The install module crashed: exception 0xC0000005 at 0x"));
+    installation.write("kvtest.ini", "CRASH=2\r\n");
+    EXPECT_EQ(RunToEnd(installation, "kelvane.exe", "/quiet /acceptlicence").code, 1603u);
+    EXPECT_TRUE(Has(installation.logRecords(), "Unhandled exception 0xC0000005 at 0x"));
+    installation.write("kvtest.ini", "CRASH=1\r\n");
 
     Program program(installation);
     const HWND dialog = AcceptLicence(program);

@@ -49,6 +49,12 @@ static void AskQuestions(const InstallHostInterface *host, KeyValueList settings
     }
 }
 
+static DWORD WINAPI CrashOnItsOwn(LPVOID unused) {
+    volatile int *nowhere = (volatile int *)unused;
+    *nowhere = 1;
+    return 0;
+}
+
 static HWND CreateOwnerWindow(void) {
     return CreateWindowExA(0, "Static", "kvtest owner window", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
                            GetModuleHandleA(NULL), NULL);
@@ -104,6 +110,10 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     if (host->getIntValue(settings, "CRASH") == 1) {
         volatile int *nowhere = NULL;
         *nowhere = 1;
+    }
+    if (host->getIntValue(settings, "CRASH") == 2) { /* on a thread of its own, which nobody guards */
+        HANDLE thread = CreateThread(NULL, 0, CrashOnItsOwn, NULL, 0, NULL);
+        if (thread != NULL) WaitForSingleObject(thread, INFINITE);
     }
 
     wait = host->getValue(settings, "WAIT", 0);
