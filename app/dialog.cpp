@@ -18,7 +18,7 @@ INT_PTR Dialog::RunHidden() {
     HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     const DWORD size = found != nullptr ? SizeofResource(module, found) : 0;
-    if (bytes == nullptr || size < sizeof(DLGTEMPLATE)) return -1;
+    if (bytes == nullptr || size < sizeof(DLGTEMPLATE) || size > (1u << 20)) return -1;
     std::vector<DWORD> copy((size + sizeof(DWORD) - 1) / sizeof(DWORD));  // templates are DWORD-aligned
     memcpy(copy.data(), bytes, size);
     // An extended template starts with version 1 and 0xFFFF; its style follows the help

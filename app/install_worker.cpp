@@ -7,7 +7,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
+#include <string>
+
 #include "app/captions.h"
+#include "engine/win32/embedded_payload.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
 #include "engine/win32/module_host.h"
@@ -54,13 +58,31 @@ void CkelvaneDlg::ReportInstallFailure(const char* message) {
     if (Unattended()) EndUnattendedRun(kExitFailed, nullptr);
 }
 
+// A one-file installer's files are unpacked first; the module finds them in its program
+// directory as it would beside an ordinary installer.
+bool CkelvaneDlg::PrepareProgramDirectory(char* message, size_t size) {
+    if (!HasEmbeddedPayload()) return ComputeProgramDirectory();
+    std::string folder;
+    std::string failure;
+    if (!UnpackEmbeddedPayload(&folder, &failure, [](const char* line) { ShowHostText(line); })) {
+        snprintf(message, size, "Can't unpack the installation files: %s", failure.c_str());
+        return false;
+    }
+    return snprintf(g_programDirectory, sizeof g_programDirectory, "%s", folder.c_str()) <
+           static_cast<int>(sizeof g_programDirectory);
+}
+
 void CkelvaneDlg::OnInstall() {
     if (m_bInstalling) return;
 
     char path[260];
-    char message[512];
+    char message[512] = "";
     // A folder that did not fit would name another place; refuse it as too long.
-    const bool directoryFits = ComputeProgramDirectory();
+    const bool directoryFits = PrepareProgramDirectory(message, sizeof message);
+    if (message[0] != '\0') {
+        ReportInstallFailure(message);
+        return;
+    }
     if (!BuildModulePath(g_programDirectory, g_moduleFileName, path) || !directoryFits) {
         ComposeLoadFailure(path, ERROR_FILENAME_EXCED_RANGE, message, sizeof message);
         ReportInstallFailure(message);
@@ -72,6 +94,9 @@ void CkelvaneDlg::OnInstall() {
         ReportInstallFailure(message);
         return;
     }
+    // Loaded: the image now keeps the module as it was checked, and the module may open
+    // the other files however it likes.
+    ReleasePayloadFiles((std::string(g_programDirectory) + g_moduleFileName).c_str());
 
     m_bInstalling = true;  // before the thread exists, so a second press never starts another
     g_installThread = CreateThread(nullptr, 0, InstallWorker, block, 0, nullptr);
@@ -116,6 +141,7 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     if (AskUser(owner, "View Log install", "Log", kLogQuestionStyle) == IDYES) {
         ShellExecuteA(owner, "open", g_logPath, nullptr, nullptr, SW_SHOW);
     }
+    RemovePayloadFolder();
     ExitProcess(512);
 }
 

@@ -92,6 +92,7 @@ bool CkelvaneApp::InitInstance() {
         main.DoModal();
         m_pMainWnd = nullptr;
     }
+    FinishRun(true);
     return false;
 }
 

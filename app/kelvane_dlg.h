@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "app/dialog.h"
 
 namespace app {
@@ -33,6 +35,10 @@ private:
     bool OnClose();  // true swallows WM_CLOSE
     void OnCancel();
     void OnInstall();
+    // g_programDirectory for this run: the program's folder, or a one-file installer's
+    // unpacked files. False when it cannot be had; message then says why, or is left
+    // empty for a folder too long to name.
+    bool PrepareProgramDirectory(char* message, size_t size);
     void OnNcDestroy();
     bool OnPaint();
     // Red text on the console, a log record, back to colour 7, then an error box.

@@ -14,6 +14,7 @@
 #include "console/win32/answer_source.h"
 #include "engine/core/command_line.h"
 #include "engine/win32/answers.h"
+#include "engine/win32/embedded_payload.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
 #include "engine/win32/run_mode.h"
@@ -103,6 +104,17 @@ LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* pointers) {
     EndUnattendedRun(kExitFailed, report);
 }
 
+// A one-file installer whose payload is not whole runs nothing of it: one box (logged
+// and answered in an unattended run) and 1603, with nothing written to disk.
+void RefuseADamagedInstaller() {
+    std::string failure;
+    if (CheckEmbeddedPayload(&failure)) return;
+    const std::string text = "The installer is damaged: " + failure + ". Please download it again.";
+    ComputeApplicationName();
+    AskUser(nullptr, text.c_str(), g_applicationName, MB_OK | MB_ICONSTOP | MB_SYSTEMMODAL);
+    EndRun(kExitFailed, kExitFailed, "The installer is damaged: nothing was installed");
+}
+
 void OpenUnattendedLog(const engine::CommandLineOptions& options, const char* commandLine) {
     char version[32];
     ProgramVersion(version);
@@ -149,6 +161,7 @@ void StartRun(const char* commandLine) {
         ExitProcess(kExitBadCommandLine);
     }
     const engine::CommandLineOptions& options = parse.options;
+    if (!options.removeFolder.empty()) ExitProcess(static_cast<UINT>(RunFolderRemover(options.removeFolder)));
     if (options.help) {
         ShowUsage(engine::kUsageText, false, true);
         ExitProcess(0);
@@ -160,6 +173,7 @@ void StartRun(const char* commandLine) {
     g_uiMode = options.mode;
     PublishUiMode(options.mode);
     if (!Unattended()) {
+        RefuseADamagedInstaller();
         // The interactive run takes the guard too, so that an unattended one started
         // meanwhile stays out; it never refuses to run itself.
         AnotherRunHoldsTheMutex();
@@ -171,6 +185,7 @@ void StartRun(const char* commandLine) {
     }
 
     OpenUnattendedLog(options, commandLine);
+    RefuseADamagedInstaller();
     if (!options.acceptLicence) {
         EndUnattendedRun(kExitLicenceNotAccepted,
                          "The licence was not accepted (/acceptlicence was not given): nothing was installed");
@@ -197,7 +212,10 @@ void WritePendingLogNote() {
 }
 
 void FinishRun(bool mainDialogCreated) {
-    if (!Unattended()) return;
+    if (!Unattended()) {
+        RemovePayloadFolder();
+        return;
+    }
     EndUnattendedRun(kExitFailed, mainDialogCreated
                                       ? "The main window closed before the installation ran: nothing was installed"
                                       : "The main window could not be created: nothing was installed");

@@ -6,17 +6,18 @@
 namespace app {
 
 // Reads commandLine (as GetCommandLineA gives it) and prepares the run it asks for.
-// Ends the process for /? (0), a bad command line (87) and, unattended, when the
-// licence was not accepted (1602), another installation runs (1618) or the answers
-// file cannot be read (1603). Main thread, first thing after the DLL search is narrowed.
+// Ends the process for /? (0), a bad command line (87), a damaged one-file installer
+// (1603) and, unattended, when the licence was not accepted (1602), another
+// installation runs (1618) or the answers file cannot be read (1603). Main thread, first thing after the DLL search is narrowed.
 void StartRun(const char* commandLine);
 
 // Writes what start-up could not log yet (a /log= copy that failed in an interactive
 // run), once the main dialog has opened the log. Main thread.
 void WritePendingLogNote();
 
-// After the dialogs, when no worker has ended the process: an interactive run returns;
-// an unattended one ends with 1603, since it installed nothing. Main thread.
+// After the dialogs, when no worker has ended the process: an interactive run removes
+// what it unpacked and returns; an unattended one ends with 1603, since it installed
+// nothing. Main thread.
 void FinishRun(bool mainDialogCreated);
 
 // "1.0.0.1": the file version of the program's own version block; "unknown" without one.

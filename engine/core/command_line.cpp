@@ -9,7 +9,7 @@ namespace engine {
 
 namespace {
 
-enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers };
+enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers, removeFolder };
 
 struct SwitchName {
     const char* name;  // lower case, without the prefix
@@ -27,6 +27,7 @@ constexpr SwitchName kSwitches[] = {
     {"help", Switch::help, false},
     {"log", Switch::log, true},
     {"answers", Switch::answers, true},
+    {"kelvane-remove-folder", Switch::removeFolder, true},  // the program's own, not for users
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -103,6 +104,7 @@ std::string Apply(const SwitchName& entry, const std::string& word, std::string 
     case Switch::help: options.help = true; return std::string();
     case Switch::log: options.logPath = std::move(value); return std::string();
     case Switch::answers: options.answersPath = std::move(value); return std::string();
+    case Switch::removeFolder: options.removeFolder = std::move(value); return std::string();
     }
     return std::string();
 }

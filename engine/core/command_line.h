@@ -21,6 +21,9 @@ struct CommandLineOptions {
     bool help = false;            // /? or /help
     std::string logPath;          // /log=PATH, empty when not given
     std::string answersPath;      // /answers=FILE, empty when not given
+    // /kelvane-remove-folder=PID:FOLDER: the program started by itself at its end to
+    // remove its unpacked files once process PID has gone; not for users, not in the usage.
+    std::string removeFolder;
 };
 
 struct CommandLineParse {

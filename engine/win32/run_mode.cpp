@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "engine/win32/embedded_payload.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/std_streams.h"
 
@@ -35,11 +36,15 @@ void EndUnattendedRun(uint32_t code, const char* reason) {
     MirrorNote(closing);
     // Records are flushed as they are written; the handles go with the process.
     SwitchOffInstallLog();
+    RemovePayloadFolder();
     ExitProcess(code);
 }
 
 void EndRun(uint32_t interactiveCode, uint32_t unattendedCode, const char* reason) {
-    if (!Unattended()) ExitProcess(interactiveCode);
+    if (!Unattended()) {
+        RemovePayloadFolder();
+        ExitProcess(interactiveCode);
+    }
     EndUnattendedRun(unattendedCode, reason);
 }
 

@@ -372,8 +372,8 @@ ConsoleView Program::waitConsole(HWND console, const std::function<bool(const Co
     return view;
 }
 
-HWND AcceptLicence(Program& program) {
-    program.answerStartupWarnings();
+HWND AcceptLicence(Program& program, bool startupWarnings) {
+    if (startupWarnings) program.answerStartupWarnings();
     HWND pages = program.waitPagesDialog();
     if (pages == nullptr) return nullptr;
     HWND check = GetDlgItem(pages, 1010);

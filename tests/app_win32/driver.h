@@ -141,9 +141,10 @@ private:
     std::string streamsBase_;  // "<folder>\\streams" when captured
 };
 
-// Pages through the startup warnings and accepts the licence; the main dialog that
-// follows (null, with a failure, when it does not come).
-HWND AcceptLicence(Program& program);
+// Pages through the startup warnings (a program without resources shows them) and
+// accepts the licence; the main dialog that follows (null, with a failure, when it does
+// not come).
+HWND AcceptLicence(Program& program, bool startupWarnings = true);
 
 // Input as the user would give it, posted so the driver never blocks on a modal box the
 // program opens in response.

@@ -1,0 +1,81 @@
+// The embedded archive of a one-file installer: reading with every check made before any
+// byte is trusted, extracting one entry in bounded chunks, and writing. Portable (zlib only);
+// never touches files or windows.h, never allocates by a size the archive declares.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Format, version 1. All integers little-endian.
+//
+// Header, 24 bytes:
+// | offset | type    | field                                                    |
+// |--------|---------|----------------------------------------------------------|
+// | 0      | 4 bytes | magic "KVPA"                                             |
+// | 4      | uint16  | format version, 1                                        |
+// | 6      | uint16  | flags, 0 (any other value: refused)                      |
+// | 8      | uint32  | entry count, 1 to 4096                                   |
+// | 12     | uint64  | archive size in bytes, header included; equals the bytes |
+// | 20     | uint32  | reserved, 0                                              |
+//
+// Then each entry, in order:
+// | type     | field                                                               |
+// |----------|---------------------------------------------------------------------|
+// | uint16   | path length in bytes, 1 to 259                                      |
+// | bytes    | relative path, '/' between parts (the reader gives '\')             |
+// | uint64   | size, uncompressed (at most 2^32 - 1; all entries together 2^34)    |
+// | uint64   | compressed size (must fit in what remains)                          |
+// | 32 bytes | SHA-256 of the uncompressed bytes                                   |
+// | bytes    | one zlib stream (RFC 1950) of exactly the compressed size,          |
+// |          | inflating to exactly the size                                       |
+// The last entry ends exactly at the archive size.
+//
+// Path rules: parts separated by '/'; no empty part; no part "." or ".."; no '\', no ':',
+// no control characters (below 0x20, 0x7F), none of <>"|?*; no part ending in a dot or a
+// blank; no device name as a part, with or without extension, ASCII case ignored (CON,
+// PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$); no leading '/'; no two entries
+// naming the same path (ASCII case ignored).
+
+namespace engine {
+
+constexpr int kArchiveResourceId = 458;
+constexpr uint16_t kArchiveFormatVersion = 1;
+
+struct ArchiveEntry {
+    std::string path;          // as Windows wants it: '\' between parts
+    uint64_t size = 0;         // uncompressed
+    uint64_t compressedSize = 0;
+    uint64_t dataOffset = 0;   // of the zlib stream, from the archive's start
+    uint8_t sha256[32] = {};
+};
+
+struct ArchiveIndex {
+    bool ok = false;
+    std::string failure;       // when !ok: what failed, in plain words, naming the entry: "entry 3 (install.cfg): SHA-256 does not match"
+    std::vector<ArchiveEntry> entries;
+    uint64_t totalSize = 0;    // sum of the entries' sizes
+};
+
+using ArchiveSink = bool (*)(void* context, const uint8_t* bytes, size_t size);  // false stops
+
+// Reads and checks the whole archive: header, every entry's fields, path rules, and with
+// verifyContents also inflates every entry (never past its declared size) and checks its SHA-256.
+// Any thread.
+ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents);
+
+// Inflates one entry of an archive ReadArchive accepted, in chunks to sink; checks size and SHA-256 at the end.
+// The sink is called synchronously on the caller's thread; bytes it was given before a
+// failure found at the end are not taken back, so callers write to a temporary place.
+bool ExtractEntry(const uint8_t* data, size_t size, const ArchiveEntry& entry, ArchiveSink sink, void* context,
+                  std::string* failure);
+
+bool IsSafeArchivePath(const std::string& path, std::string* why);   // path with '/' separators
+
+struct ArchiveInput { std::string path; std::vector<uint8_t> bytes; };  // path with '/' separators
+
+// Builds an archive (zlib level 9); false with the reason for a bad path, a duplicate, too many entries or sizes.
+bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& out, std::string* failure);
+
+}  // namespace engine

@@ -1,0 +1,30 @@
+// SHA-256 (FIPS 180-4), written for the archive's integrity checks. Portable; no global
+// state. Not constant-time and not meant for secrets: it only checks file contents.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace engine {
+
+class Sha256 {
+public:
+    Sha256();
+    // Any number of calls, any sizes. Any thread, one at a time per object.
+    void update(const void* data, size_t size);
+    // Pads and writes the digest; the object starts over afterwards.
+    void finish(uint8_t (&digest)[32]);
+
+private:
+    void compress(const uint8_t* block);
+    void reset();
+
+    uint32_t state_[8];
+    uint8_t block_[64];
+    size_t blockUsed_ = 0;
+    uint64_t totalBytes_ = 0;
+};
+
+void Sha256Of(const void* data, size_t size, uint8_t (&digest)[32]);
+
+}  // namespace engine

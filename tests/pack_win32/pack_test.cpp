@@ -1,0 +1,211 @@
+// Wine tests of kelvane-pack, run as a child process on the sample installer's inputs: its
+// texts equal those the resource compiler put in kelvane-sample.exe, its archive holds the
+// module and the files, and every bad input is refused with one message and no output.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/core/archive.h"
+#include "engine/core/sha256.h"
+#include "tests/engine_win32/test_support.h"
+#include "tests/modtest_win32/run_support.h"
+
+namespace {
+
+using modtest_test::BinDirectory;
+
+BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) {
+    reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+    return TRUE;
+}
+
+// The bytes of RCDATA id and the languages it comes in; "(none)" when it is missing.
+std::string ResourceOf(const std::string& program, int id, std::vector<WORD>* languages = nullptr) {
+    HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) return "(cannot open " + program + ")";
+    std::string bytes = "(none)";
+    if (HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10))) {
+        const void* data = LockResource(LoadResource(image, found));
+        if (data != nullptr) bytes.assign(static_cast<const char*>(data), SizeofResource(image, found));
+    }
+    if (languages != nullptr) {
+        EnumResourceLanguagesA(image, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(id), AddLanguage,
+                               reinterpret_cast<LONG_PTR>(languages));
+    }
+    FreeLibrary(image);
+    return bytes;
+}
+
+// Names and sizes of what a folder holds: a failed run must leave it as it was.
+std::string Listing(const std::string& folder) {
+    std::string listing;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0) {
+        if (found.cFileName[0] == '.') continue;
+        listing += std::string(found.cFileName) + ":" + std::to_string(found.nFileSizeLow) + " ";
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return listing;
+}
+
+// A little-endian header field of a PE image, and where its certificate table entry lies.
+uint32_t Field(const std::string& image, size_t offset) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(image.at(offset + i));
+    return value;
+}
+size_t SignatureEntry(const std::string& image) {
+    const size_t optional = Field(image, 0x3C) + 24;
+    return optional + ((Field(image, optional) & 0xFFFF) == 0x10B ? 96 : 112) + 4 * 8;
+}
+
+class Pack : public ::testing::Test {
+protected:
+    Pack() : out_(scratch_.folder("out")), exe_(out_ + "\\MyInstaller.exe") {}
+
+    std::vector<std::string> Arguments() const {
+        const std::string texts = BinDirectory() + "pack_win32\\";
+        return {"--stub",   BinDirectory() + "kelvane.exe",
+                "--setup",  texts + "setup.ini",
+                "--licence", texts + "licence.rtf",
+                "--warning", texts + "warning.rtf",
+                "--module", sample_ + "sample_install_module.dll",
+                "--file",   sample_ + "install.cfg",  // arguments[11], the source the bad inputs reuse
+                "--file",   "data\\readme.txt=" + sample_ + "readme.txt",
+                "--out",    exe_};
+    }
+    modtest_test::ProgramRun Run(const std::vector<std::string>& arguments) const {
+        return modtest_test::RunProgram(BinDirectory() + "kelvane-pack.exe", arguments);
+    }
+
+    engine_test::ScratchDirectory scratch_;
+    const std::string out_, exe_;
+    const std::string sample_ = BinDirectory() + "kelvane-sample\\";
+    const std::vector<std::pair<std::string, std::string>> shipped_ = {
+        {"sample_install_module.dll", "sample_install_module.dll"}, {"install.cfg", "install.cfg"},
+        {"data\\readme.txt", "readme.txt"}};
+};
+
+TEST_F(Pack, TextsEqualTheResourceCompilersAndTheFilesLieBesideTheOutput) {
+    const modtest_test::ProgramRun run = Run(Arguments());
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::string size = std::to_string(engine_test::ReadBytes(exe_).size());
+    const std::vector<std::string> wrote = {"kelvane-pack: wrote " + exe_ + " (" + size + " bytes)"};
+    EXPECT_EQ(modtest_test::Lines(run.out), wrote);
+    for (int id : {455, 456, 457}) {
+        std::vector<WORD> packed, compiled;
+        EXPECT_EQ(ResourceOf(exe_, id, &packed), ResourceOf(sample_ + "kelvane-sample.exe", id, &compiled)) << id;
+        EXPECT_EQ(packed, std::vector<WORD>{0}) << id;
+        EXPECT_EQ(packed, compiled) << id;
+    }
+    EXPECT_EQ(ResourceOf(exe_, 458), "(none)");
+    for (const auto& file : shipped_) {
+        EXPECT_EQ(engine_test::ReadBytes(out_ + "\\" + file.first), engine_test::ReadBytes(sample_ + file.second));
+    }
+}
+
+TEST_F(Pack, EmbedsTheModuleAndFilesInAnArchiveTheReaderAccepts) {
+    std::vector<std::string> arguments = Arguments();
+    arguments.push_back("--embed");
+    const modtest_test::ProgramRun run = Run(arguments);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(ResourceOf(exe_, 455), ResourceOf(sample_ + "kelvane-sample.exe", 455));
+    const std::string archive = ResourceOf(exe_, engine::kArchiveResourceId);
+    const engine::ArchiveIndex index =
+        engine::ReadArchive(reinterpret_cast<const uint8_t*>(archive.data()), archive.size(), true);
+    ASSERT_TRUE(index.ok) << index.failure;
+    ASSERT_EQ(index.entries.size(), shipped_.size());
+    for (size_t i = 0; i < shipped_.size(); ++i) {
+        EXPECT_EQ(index.entries[i].path, shipped_[i].first);
+        const std::string source = engine_test::ReadBytes(sample_ + shipped_[i].second);
+        uint8_t digest[32];
+        engine::Sha256Of(source.data(), source.size(), digest);
+        const uint8_t* packed = index.entries[i].sha256;
+        EXPECT_EQ(std::string(digest, digest + 32), std::string(packed, packed + 32)) << shipped_[i].first;
+    }
+    EXPECT_EQ(Listing(out_), "MyInstaller.exe:" + std::to_string(engine_test::ReadBytes(exe_).size()) + " ");
+}
+
+struct BadInput {
+    const char* fault;
+    const char* named;  // what the one line on standard error must name
+    void (*change)(std::vector<std::string>& arguments, const std::string& folder);
+};
+
+void Set(std::vector<std::string>& arguments, const std::string& option, const std::string& value) {
+    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == option) arguments[i + 1] = value;
+    }
+}
+
+const BadInput kBadInputs[] = {
+    {"missing input", "nothing.rtf", [](auto& a, auto& f) { Set(a, "--licence", f + "\\nothing.rtf"); }},
+    {"LF-only setup.ini", "lone LF", [](auto& a, auto& f) {
+         engine_test::WriteBytes(f + "\\lf.ini", "[setup]\nKelvane Sample\n1.0\nsample\nsample_install_module.dll\n");
+         Set(a, "--setup", f + "\\lf.ini");
+     }},
+    {"line 5 not naming the module", "line 5 names the module \"other.dll\"", [](auto& a, auto& f) {
+         engine_test::WriteBytes(f + "\\other.ini", "[setup]\r\nKelvane Sample\r\n1.0\r\nsample\r\nother.dll\r\n");
+         Set(a, "--setup", f + "\\other.ini");
+     }},
+    {"path trick", "--file ../x=", [](auto& a, auto&) { a.insert(a.end(), {"--file", "../x=" + a[11]}); }},
+    {"duplicate name", "--file INSTALL.CFG=",
+     [](auto& a, auto&) { a.insert(a.end(), {"--file", "INSTALL.CFG=" + a[11]}); }},
+    {"output equal to the stub", "same file as --stub", [](auto& a, auto&) { Set(a, "--out", a[1]); }},
+    {"unknown option", "--compress: unknown option", [](auto& a, auto&) { a.push_back("--compress"); }},
+    {"stub already packed", "already carries RCDATA 455",
+     [](auto& a, auto&) { Set(a, "--stub", BinDirectory() + "kelvane-sample\\kelvane-sample.exe"); }},
+};
+
+TEST_F(Pack, RefusesEachBadInputWithOneMessageAndNoOutput) {
+    for (bool embed : {false, true}) {
+        for (const BadInput& bad : kBadInputs) {
+            std::vector<std::string> arguments = Arguments();
+            if (embed) arguments.push_back("--embed");
+            bad.change(arguments, scratch_.path());
+            const std::string stub = engine_test::ReadBytes(arguments[1]);
+            const std::string before = Listing(out_);
+            const modtest_test::ProgramRun run = Run(arguments);
+            EXPECT_EQ(run.exitCode, 1u) << bad.fault;
+            EXPECT_EQ(modtest_test::Lines(run.err).size(), 1u) << bad.fault << ": " << run.err;
+            EXPECT_NE(run.err.find(bad.named), std::string::npos) << bad.fault << ": " << run.err;
+            EXPECT_EQ(Listing(out_), before) << bad.fault;
+            EXPECT_EQ(engine_test::ReadBytes(arguments[1]), stub) << bad.fault;
+        }
+    }
+}
+
+TEST_F(Pack, LeavesAnOutputInUseAsItWas) {
+    ASSERT_TRUE(engine_test::WriteBytes(exe_, "older installer"));
+    HANDLE held = CreateFileA(exe_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const modtest_test::ProgramRun run = Run(Arguments());
+    CloseHandle(held);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.err.find("in use"), std::string::npos) << run.err;
+    EXPECT_EQ(engine_test::ReadBytes(exe_), "older installer");
+    EXPECT_EQ(Listing(out_), "MyInstaller.exe:15 ");
+}
+
+// The system's resource updater moves what follows the resources but not the header's
+// pointer to mingw's symbol table, which tools then read as garbage.
+TEST_F(Pack, KeepsTheStubsSymbolTableAndDropsItsSignature) {
+    std::string stub = engine_test::ReadBytes(BinDirectory() + "kelvane.exe");
+    const std::string symbols = stub.substr(Field(stub, Field(stub, 0x3C) + 12));
+    ASSERT_GT(symbols.size(), 4u);
+    for (int i = 0; i < 4; ++i) stub[SignatureEntry(stub) + i] = static_cast<char>(stub.size() >> (8 * i));
+    stub[SignatureEntry(stub) + 4] = 16;
+    ASSERT_TRUE(engine_test::WriteBytes(scratch_.file("signed.exe"), stub + "CERTIFICATE-DATA"));
+    std::vector<std::string> arguments = Arguments();
+    arguments[1] = scratch_.file("signed.exe");
+    const modtest_test::ProgramRun run = Run(arguments);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::string packed = engine_test::ReadBytes(exe_);
+    EXPECT_EQ(Field(packed, SignatureEntry(packed)), 0u);
+    EXPECT_EQ(Field(packed, SignatureEntry(packed) + 4), 0u);
+    const uint32_t table = Field(packed, Field(packed, 0x3C) + 12);
+    EXPECT_TRUE(table <= packed.size() && packed.compare(table, std::string::npos, symbols) == 0) << table;
+}
+
+}  // namespace

@@ -1,0 +1,400 @@
+// kelvane-pack: makes a one-file installer from the plain kelvane.exe without a compiler:
+// setup.ini and the two documents as RCDATA 455-457 (language neutral, as the resource
+// compiler writes them), with --embed the module and files as the archive in RCDATA 458.
+// Never leaves a partial output: it writes a temporary file beside it and renames it.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/core/archive.h"
+#include "tools/pack/image_tail.h"
+#include "tools/pack/pack_options.h"
+
+namespace {
+
+constexpr int kSucceeded = 0;
+constexpr int kFailed = 1;
+constexpr int kSetupResourceId = 455;
+// A resource's size is a DWORD, and the 32-bit installer maps its whole image: anything
+// larger could not be loaded.
+constexpr uint64_t kMaxResourceBytes = 0x7FFFFFFF;
+constexpr DWORD kReadChunk = 1 << 20;
+
+const char kUsage[] =
+    "usage: kelvane-pack --stub kelvane.exe --setup setup.ini --licence setup.rtf --warning epileptic.rtf\n"
+    "                    [--module install.dll] [--file [ARCHIVEPATH=]SOURCE]... [--embed] --out NAME.exe\n"
+    "Writes a copy of the stub that carries setup.ini and both documents. With --embed it also\n"
+    "carries the module and the files (at their file names, or at ARCHIVEPATH, e.g.\n"
+    "data/big.bin=C:\\src\\big.bin); without it they are copied beside the output. A signature\n"
+    "on the stub cannot survive the change and is dropped: sign the output.\n"
+    "Exit code 0 when the installer was written, 1 otherwise.\n";
+
+// One line on standard error: what (the input, as given) and the problem.
+int Fail(const std::string& what, const std::string& problem) {
+    fprintf(stderr, "kelvane-pack: %s%s%s\n", what.c_str(), what.empty() ? "" : ": ", problem.c_str());
+    return kFailed;
+}
+
+std::string SystemMessage(DWORD code) {
+    if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return "it is in use by another program";
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "no such file";
+    char text[512];
+    // A message that does not fit is not cut: FormatMessage fails and the code alone is given.
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string message(text, length);
+    message.erase(message.find_last_not_of("\r\n .") + 1);
+    const std::string number = "error " + std::to_string(code);
+    return message.empty() ? number : message + " (" + number + ")";
+}
+
+std::string FullPath(const std::string& path) {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::vector<char> full(needed);
+    const DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    return length > 0 && length < needed ? std::string(full.data(), length) : path;
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// An existing, plain file; otherwise false with why.
+bool IsInputFile(const std::string& path, std::string& problem) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        problem = SystemMessage(GetLastError());
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        problem = "is a folder, not a file";
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& problem) {
+    if (!IsInputFile(path, problem)) return false;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        problem = "cannot be read: " + SystemMessage(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) != 0;
+    if (ok && static_cast<uint64_t>(size.QuadPart) > kMaxResourceBytes) {
+        problem = "is too large (" + std::to_string(size.QuadPart) + " bytes; at most " +
+                  std::to_string(kMaxResourceBytes) + ")";
+        ok = false;
+    } else if (ok) {
+        bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+        size_t done = 0;
+        DWORD got = 0;
+        while (ok && done < bytes.size()) {
+            const DWORD want = bytes.size() - done < kReadChunk ? static_cast<DWORD>(bytes.size() - done) : kReadChunk;
+            ok = ReadFile(file, &bytes[done], want, &got, nullptr) != 0;
+            if (!ok) problem = "cannot be read: " + SystemMessage(GetLastError());
+            if (ok && got == 0) problem = "became shorter while it was read";
+            ok = ok && got != 0;
+            done += got;
+        }
+    } else {
+        problem = "cannot be read: " + SystemMessage(GetLastError());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& problem) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        problem = SystemMessage(GetLastError());
+        return false;
+    }
+    size_t done = 0;
+    DWORD wrote = 0;
+    while (done < bytes.size()) {
+        const DWORD want = bytes.size() - done < kReadChunk ? static_cast<DWORD>(bytes.size() - done) : kReadChunk;
+        if (!WriteFile(file, bytes.data() + done, want, &wrote, nullptr) || wrote == 0) break;
+        done += wrote;
+    }
+    if (done != bytes.size()) problem = SystemMessage(GetLastError());
+    return CloseHandle(file) != 0 && done == bytes.size();
+}
+
+// One file on disk under two names: a link, a short name, a different spelling.
+bool SameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::string* paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileA(paths[i]->c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool ok = GetFileInformationByHandle(file, &info[i]) != 0;
+        CloseHandle(file);
+        if (!ok) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// The stub must be a program, and a plain one: a stub that already carries the texts or
+// an archive would pass a stale one on.
+bool CheckStub(const std::string& path, const std::string& bytes, std::string& problem) {
+    const auto at = [&bytes](size_t offset) { return static_cast<uint8_t>(bytes[offset]); };
+    const uint32_t header =
+        bytes.size() >= 64 ? at(60) | at(61) << 8 | at(62) << 16 | static_cast<uint32_t>(at(63)) << 24 : 0;
+    if (bytes.size() < 64 || bytes.compare(0, 2, "MZ") != 0 || header > bytes.size() - 4 ||
+        bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) {
+        problem = "is not a Windows program (no MZ and PE headers)";
+        return false;
+    }
+    HMODULE image = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) {
+        problem = "cannot be opened as a program: " + SystemMessage(GetLastError());
+        return false;
+    }
+    int carried = 0;
+    for (int id = kSetupResourceId; id <= engine::kArchiveResourceId && carried == 0; ++id) {
+        if (FindResourceA(image, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10)) != nullptr) carried = id;
+    }
+    FreeLibrary(image);
+    if (carried != 0) {
+        problem = "already carries RCDATA " + std::to_string(carried) + ": a packed installer, not kelvane.exe";
+        return false;
+    }
+    return true;
+}
+
+// The output may replace a file that nothing holds open, never one of the inputs.
+bool CheckOutput(const pack::PackOptions& options, const std::string& full, std::string& problem) {
+    const std::string folder = full.substr(0, full.find_last_of('\\') + 1);
+    if (!IsFolder(folder)) {
+        problem = "its folder " + folder + " does not exist";
+        return false;
+    }
+    if (IsFolder(full)) {
+        problem = "is a folder";
+        return false;
+    }
+    const bool exists = GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::vector<std::pair<std::string, std::string>> inputs = {{"--stub", options.stub}, {"--setup", options.setup},
+        {"--licence", options.licence}, {"--warning", options.warning}};
+    for (const pack::PackFile& file : options.files) inputs.push_back({file.argument, file.source});
+    for (const auto& input : inputs) {
+        if (pack::SameIgnoringCase(FullPath(input.second), full) || (exists && SameFile(input.second, full))) {
+            problem = "is the same file as " + input.first + (input.first == "--stub" ? " " + input.second : "") +
+                      "; give another output name";
+            return false;
+        }
+    }
+    if (!options.embed) {
+        for (const pack::PackFile& file : options.files) {
+            if (pack::SameIgnoringCase(file.archivePath, pack::PlainName(full))) {
+                problem = "would be overwritten by the copy of " + file.argument;
+                return false;
+            }
+        }
+    }
+    HANDLE held = exists ? CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
+    if (held == INVALID_HANDLE_VALUE) problem = "exists and cannot be replaced: " + SystemMessage(GetLastError());
+    if (held != nullptr && held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return held != INVALID_HANDLE_VALUE;
+}
+
+// The archive of --embed: the module and the files, read whole.
+bool BuildArchive(const pack::PackOptions& options, std::string& archive, std::string& what, std::string& problem) {
+    std::vector<engine::ArchiveInput> inputs;
+    for (const pack::PackFile& file : options.files) {
+        std::string bytes;
+        if (!ReadWholeFile(file.source, bytes, problem)) {
+            what = file.argument;
+            return false;
+        }
+        inputs.push_back({file.archivePath, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    }
+    std::vector<uint8_t> written;
+    what = "--embed";
+    if (!engine::WriteArchive(inputs, written, &problem)) return false;
+    if (written.size() > kMaxResourceBytes) {
+        problem = "the archive would be " + std::to_string(written.size()) + " bytes, more than a resource can hold (" +
+                  std::to_string(kMaxResourceBytes) + ")";
+        return false;
+    }
+    archive.assign(written.begin(), written.end());
+    return true;
+}
+
+// A temporary file beside the output, removed unless it was renamed over the output.
+class TemporaryFile {
+public:
+    // folder ends with '\'.
+    explicit TemporaryFile(const std::string& folder) {
+        char path[MAX_PATH];
+        if (folder.size() < MAX_PATH - 14 && GetTempFileNameA(folder.c_str(), "kvp", 0, path) != 0) path_ = path;
+    }
+    ~TemporaryFile() {
+        if (!path_.empty()) DeleteFileA(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const std::string& path() const { return path_; }
+    bool renameTo(const std::string& target) {
+        if (!MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return false;
+        }
+        path_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+};
+
+bool AddResources(const std::string& program, const std::string* texts[], int count, std::string& problem) {
+    HANDLE update = BeginUpdateResourceA(program.c_str(), FALSE);
+    if (update == nullptr) {
+        problem = "cannot add resources to the copy of the stub: " + SystemMessage(GetLastError());
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        // Language 0, as "LANGUAGE 0, 0" gives them in the build's resource script.
+        if (!UpdateResourceA(update, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(kSetupResourceId + i), 0,
+                             const_cast<char*>(texts[i]->data()), static_cast<DWORD>(texts[i]->size()))) {
+            problem =
+                "cannot add RCDATA " + std::to_string(kSetupResourceId + i) + ": " + SystemMessage(GetLastError());
+            EndUpdateResourceA(update, TRUE);
+            return false;
+        }
+    }
+    if (!EndUpdateResourceA(update, FALSE)) {
+        problem = "cannot write the resources into the copy of the stub: " + SystemMessage(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Without --embed the installer finds its module and files beside it, at their paths.
+// folder ends with '\'.
+bool CopyBeside(const pack::PackFile& file, const std::string& folder, std::string& problem) {
+    std::string target = folder;
+    for (size_t start = 0;;) {
+        const size_t slash = file.archivePath.find('/', start);
+        target += file.archivePath.substr(start, slash - start);
+        if (slash == std::string::npos) break;
+        if (!IsFolder(target) && !CreateDirectoryA(target.c_str(), nullptr)) {
+            problem = "cannot make the folder " + target + ": " + SystemMessage(GetLastError());
+            return false;
+        }
+        target += '\\';
+        start = slash + 1;
+    }
+    if (SameFile(file.source, target)) return true;  // packing in the folder the files already lie in
+    if (!CopyFileA(file.source.c_str(), target.c_str(), FALSE)) {
+        problem = "cannot be copied to " + target + ": " + SystemMessage(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+int Pack(const pack::PackOptions& options) {
+    std::string problem;
+    std::string setup, licence, warning, stub;
+    struct Input {
+        const char* option;
+        const std::string& path;
+        std::string& bytes;
+    };
+    const Input inputs[] = {{"--setup", options.setup, setup},
+                            {"--licence", options.licence, licence},
+                            {"--warning", options.warning, warning},
+                            {"--stub", options.stub, stub}};
+    for (const Input& input : inputs) {
+        if (!ReadWholeFile(input.path, input.bytes, problem)) return Fail(input.option + (" " + input.path), problem);
+    }
+    // An empty resource cannot be written: UpdateResource takes size 0 as "delete".
+    if (licence.empty() || warning.empty()) {
+        return Fail(licence.empty() ? "--licence " + options.licence : "--warning " + options.warning,
+                    "is empty; the installer would show a blank page");
+    }
+    for (const pack::PackFile& file : options.files) {
+        if (!IsInputFile(file.source, problem)) return Fail(file.argument, problem);
+    }
+    pack::ImageTail tail;
+    if (!CheckStub(options.stub, stub, problem) || !pack::SplitTail(stub, tail, problem)) {
+        return Fail("--stub " + options.stub, problem);
+    }
+    const std::string moduleName = options.module.empty() ? std::string() : pack::PlainName(options.module);
+    if (!pack::CheckSetupText(setup, moduleName, problem)) return Fail("--setup " + options.setup, problem);
+    if (!pack::CheckArchivePaths(options.files, problem)) return Fail("", problem);
+    const std::string out = FullPath(options.out);
+    const std::string outOption = "--out " + options.out;
+    if (!CheckOutput(options, out, problem)) return Fail(outOption, problem);
+
+    std::string archive;
+    std::string what;
+    if (options.embed && !BuildArchive(options, archive, what, problem)) return Fail(what, problem);
+
+    const std::string folder = out.substr(0, out.find_last_of('\\') + 1);
+    TemporaryFile temporary(folder);
+    if (temporary.path().empty()) return Fail(outOption, "cannot make a temporary file in " + folder);
+    if (!WriteWholeFile(temporary.path(), stub, problem)) {
+        return Fail(outOption, "cannot write " + temporary.path() + ": " + problem);
+    }
+    const std::string* resources[] = {&setup, &licence, &warning, &archive};
+    if (!AddResources(temporary.path(), resources, options.embed ? 4 : 3, problem)) {
+        return Fail(outOption, problem);
+    }
+    if (!tail.symbols.empty()) {
+        std::string updated;
+        if (!ReadWholeFile(temporary.path(), updated, problem) || !pack::RestoreTail(updated, tail, problem) ||
+            !WriteWholeFile(temporary.path(), updated, problem)) {
+            return Fail(outOption, "cannot put the stub's symbol table back: " + problem);
+        }
+    }
+    if (!options.embed) {
+        for (const pack::PackFile& file : options.files) {
+            if (!CopyBeside(file, folder, problem)) return Fail(file.argument, problem);
+        }
+    }
+    if (!temporary.renameTo(out)) {
+        return Fail(outOption, "cannot be replaced: " + SystemMessage(GetLastError()));
+    }
+    WIN32_FILE_ATTRIBUTE_DATA written = {};
+    GetFileAttributesExA(out.c_str(), GetFileExInfoStandard, &written);
+    const uint64_t size = static_cast<uint64_t>(written.nFileSizeHigh) << 32 | written.nFileSizeLow;
+    printf("kelvane-pack: wrote %s (%llu bytes)\n", options.out.c_str(), static_cast<unsigned long long>(size));
+    return kSucceeded;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fputs(kUsage, stderr);
+        return kFailed;
+    }
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    pack::PackOptions options;
+    std::string problem;
+    if (!pack::ParseArguments(arguments, options, problem)) {
+        fprintf(stderr, "kelvane-pack: %s\n", problem.c_str());
+        return kFailed;
+    }
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return kSucceeded;
+    }
+    try {
+        return Pack(options);
+    } catch (const std::bad_alloc&) {
+        return Fail("", "not enough memory to hold the inputs");
+    }
+}
