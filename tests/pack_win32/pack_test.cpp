@@ -128,6 +128,27 @@ TEST_F(Pack, EmbedsTheModuleAndFilesInAnArchiveTheReaderAccepts) {
     EXPECT_EQ(Listing(out_), "MyInstaller.exe:" + std::to_string(engine_test::ReadBytes(exe_).size()) + " ");
 }
 
+// Packed from the same inputs as the CMake-built one-file sample, the installer carries
+// the same archive and installs the same way.
+TEST_F(Pack, MakesTheSameOneFileInstallerAsTheBuild) {
+    const std::vector<std::string> all = Arguments();
+    std::vector<std::string> arguments(all.begin(), all.begin() + 10);  // stub, texts and module
+    for (const char* name : {"install.cfg", "readme.txt", "licence.txt", "greeting.txt", "colours.dat", "changes.txt"}) {
+        arguments.insert(arguments.end(), {"--file", sample_ + name});
+    }
+    arguments.insert(arguments.end(), {"--embed", "--out", exe_});
+    const modtest_test::ProgramRun run = Run(arguments);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::string built = BinDirectory() + "kelvane-sample-onefile.exe";
+    for (int id : {455, 456, 457, engine::kArchiveResourceId}) EXPECT_EQ(ResourceOf(exe_, id), ResourceOf(built, id)) << id;
+
+    const std::string target = "C:\\Kelvane Sample\\readme.txt";  // the embedded install.cfg's
+    DeleteFileA(target.c_str());
+    const modtest_test::ProgramRun install = modtest_test::RunProgram(exe_, {"/quiet", "/acceptlicence"});
+    EXPECT_EQ(install.exitCode, 0u) << install.out << install.err;
+    EXPECT_EQ(engine_test::ReadBytes(target), engine_test::ReadBytes(sample_ + "readme.txt"));
+}
+
 struct BadInput {
     const char* fault;
     const char* named;  // what the one line on standard error must name
