@@ -5,12 +5,14 @@
 #include "app/kelvane_dlg.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <string>
 
 #include "app/captions.h"
+#include "app/log_viewer.h"
 #include "engine/win32/embedded_payload.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
@@ -83,8 +85,11 @@ void CkelvaneDlg::OnInstall() {
         ReportInstallFailure(message);
         return;
     }
-    if (!BuildModulePath(g_programDirectory, g_moduleFileName, path) || !directoryFits) {
-        ComposeLoadFailure(path, ERROR_FILENAME_EXCED_RANGE, message, sizeof message);
+    // A name leading out of the folder is refused as such (123), whatever the lengths.
+    DWORD refusal = ERROR_SUCCESS;
+    if (!BuildModulePath(g_programDirectory, g_moduleFileName, path, &refusal) || !directoryFits) {
+        if (refusal != ERROR_INVALID_NAME) refusal = ERROR_FILENAME_EXCED_RANGE;
+        ComposeLoadFailure(path, static_cast<int32_t>(refusal), message, sizeof message);
         ReportInstallFailure(message);
         return;
     }
@@ -138,8 +143,11 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         EndUnattendedRun(succeeded ? kExitSucceeded : kExitFailed, nullptr);
     }
     SwitchOffInstallLog();
+    // The shell may hand the open to COM objects: this thread needs its own apartment.
+    // Never uninitialised: the process ends below.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (AskUser(owner, "View Log install", "Log", kLogQuestionStyle) == IDYES) {
-        ShellExecuteA(owner, "open", g_logPath, nullptr, nullptr, SW_SHOW);
+        OpenLogViewer(owner, g_logPath);
     }
     RemovePayloadFolder();
     ExitProcess(512);

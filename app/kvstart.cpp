@@ -4,6 +4,7 @@
 
 #include <richedit.h>
 
+#include "app/build_stamp.h"
 #include "app/captions.h"
 #include "app/document_stream.h"
 #include "engine/win32/message_box.h"
@@ -40,7 +41,7 @@ bool kvstart::OnInitDialog() {
     if (g_setupText == nullptr) LoadSetupDescription();  // ends the process without one
 
     char caption[256];
-    FormatPagesCaption(g_programName, __DATE__, __TIME__, caption);
+    FormatPagesCaption(g_programName, kvBuildDate, kvBuildTime, caption);
     SetWindowTextA(window(), caption);
 
     ShowPage();

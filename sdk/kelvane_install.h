@@ -39,6 +39,15 @@ extern "C" {
  * and any value you do not know, as "full". */
 #define KELVANE_UI_VARIABLE "KELVANE_UI"
 
+/* DLLs beside the module. The host, which may run elevated, searches only the system
+ * folder for DLLs named without a path. The module's static imports are still found
+ * beside it (it is loaded with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR). A run-time load must
+ * give the full path, built from programDirectory: LoadLibraryA(path), or, when that
+ * DLL has imports beside it too, LoadLibraryExA(path, NULL,
+ * LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS).
+ * LoadLibraryA("helper.dll") returns NULL, and a delay-loaded DLL beside the module
+ * fails with an exception: do not delay-load those. */
+
 /* Booleans cross the boundary in 32-bit slots. The host reads only the low 8
  * bits of a boolean it receives and returns 0 or 1 in the ones it gives back. */
 typedef uint32_t KelvaneBool;

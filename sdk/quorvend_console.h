@@ -155,6 +155,22 @@ typedef struct ConsoleInstanceView {
 typedef void(QUORVEND_CDECL *ConsoleModalMouseCallback)(uint32_t column, uint32_t row, uint32_t kind);
 #define CONM_SETMODALCALLBACK 1127
 
+/* Setting up, for a program that links the console library (kelvane::console). */
+
+/* Registers "quorvend.console" and "quorvend.modal.console" for instance (an HINSTANCE;
+ * null means the program's own module). Call it on any thread before the first console
+ * window is created; calling again is harmless. Returns 1 when both classes are
+ * registered for instance afterwards, 0 otherwise. */
+int QUORVEND_CDECL quorvend_register_console_classes(void *instance);
+
+/* Receives the console's own log lines (the input field's echo), one line without its
+ * line end, on the console window's thread. */
+typedef void(QUORVEND_CDECL *ConsoleLogCallback)(const char *text);
+
+/* Any thread, any time; null stops the lines (they are dropped, not kept). A previous
+ * writer may still be running on a window thread when this returns. */
+void QUORVEND_CDECL quorvend_set_console_log_writer(ConsoleLogCallback writer);
+
 #if defined(_WIN32)
 #if defined(__cplusplus)
 #define QUORVEND_LAYOUT_CHECK(cond, name) static_assert(cond, #name)

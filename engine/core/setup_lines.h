@@ -27,4 +27,11 @@ bool ReadSetupLine(const char* text, int32_t length, int32_t& position, char* de
 void ExtractSetupNames(const char* text, int32_t length, char (&programName)[kSetupLineSize],
                        char (&moduleFileName)[kSetupLineSize]);
 
+// Whether line 5 names a file inside the program folder once joined to it: false for a
+// name that is absolute (drive, UNC, leading slash or backslash), holds a colon (drives,
+// streams), has a part made of dots and spaces with two dots or more (".." as Windows
+// reads it), or has a device name as a part (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$,
+// CONOUT$, with any extension). Null is false; empty is true (it names nothing outside).
+bool IsSafeModuleName(const char* name);
+
 }  // namespace engine

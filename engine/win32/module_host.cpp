@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/core/setup_lines.h"
 #include "engine/win32/host_services.h"
 #include "engine/win32/print_services.h"
 
@@ -45,18 +46,31 @@ bool ComputeProgramDirectory() {
     return true;
 }
 
-bool BuildModulePath(const char* directory, const char* moduleFileName, char (&path)[260]) {
+bool BuildModulePath(const char* directory, const char* moduleFileName, char (&path)[260], DWORD* refusal) {
     if (directory == nullptr) directory = "";
     if (moduleFileName == nullptr) moduleFileName = "";
     const bool fits = FormatInto(path, sizeof path, "%s\\%s", directory, moduleFileName);
-    // Without its folder the path would be taken from the root of the current drive.
-    return fits && directory[0] != '\0';
+    DWORD reason = ERROR_SUCCESS;
+    if (!engine::IsSafeModuleName(moduleFileName)) {
+        reason = ERROR_INVALID_NAME;
+    } else if (!fits || directory[0] == '\0') {  // without its folder: the root of the current drive
+        reason = ERROR_FILENAME_EXCED_RANGE;
+    }
+    if (refusal != nullptr) *refusal = reason;
+    return reason == ERROR_SUCCESS;
 }
 
-HMODULE LoadInstallModule(const char* path, DWORD* error) {
+HMODULE LoadInstallModule(const char* path, DWORD* error) { return LoadInstallModuleWith(LoadLibraryExA, path, error); }
+
+HMODULE LoadInstallModuleWith(LibraryLoader load, const char* path, DWORD* error) {
     // The path is absolute, so DLL_LOAD_DIR means the module's own folder: its
     // dependencies may lie beside it. The current directory and PATH are never searched.
-    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    HMODULE module = load(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // Systems without the flags refuse them. The altered search also starts beside the
+    // module; the front-end has taken the current directory out of it on such systems.
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+        module = load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
     if (module == nullptr && error != nullptr) *error = GetLastError();
     return module;
 }

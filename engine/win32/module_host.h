@@ -46,13 +46,22 @@ extern char g_programDirectory[256];
 bool ComputeProgramDirectory();
 
 // "%s\\%s" of directory and module file name into path. False, with path holding the
-// cut text (for the failure message), when it does not fit or directory is empty.
-bool BuildModulePath(const char* directory, const char* moduleFileName, char (&path)[260]);
+// (possibly cut) text for the failure message, when it does not fit or directory is
+// empty (*refusal = ERROR_FILENAME_EXCED_RANGE), or when the name could lead out of the
+// folder, as engine::IsSafeModuleName judges (*refusal = ERROR_INVALID_NAME).
+bool BuildModulePath(const char* directory, const char* moduleFileName, char (&path)[260],
+                     DWORD* refusal = nullptr);
 
 // Loads the module by its full path. Its own dependencies are found beside it and in the
 // system folder; nothing is taken from the current directory or PATH. On failure returns
 // null and stores GetLastError() of the load in *error (when error is not null).
 HMODULE LoadInstallModule(const char* path, DWORD* error);
+
+// LoadInstallModule with the loader given, so that a test can play a system without the
+// LOAD_LIBRARY_SEARCH_* flags: one that fails them with ERROR_INVALID_PARAMETER gets a
+// second load of the same path with LOAD_WITH_ALTERED_SEARCH_PATH.
+using LibraryLoader = HMODULE(WINAPI*)(LPCSTR path, HANDLE reserved, DWORD flags);
+HMODULE LoadInstallModuleWith(LibraryLoader load, const char* path, DWORD* error);
 
 // The system's text for code: "Error Windows n\xB0<code>\n" followed by the system
 // message up to its first carriage return, or "Unkown Error" when the system has none.

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/win32/log_sink.h"
 #include "sdk/quorvend_console.h"
 
 namespace demo {
@@ -71,7 +70,7 @@ LRESULT send(HWND console, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 // Each echo of the field is one log line: shown at the bottom of the log console.
-void showLogLine(const char* text) {
+void QUORVEND_CDECL showLogLine(const char* text) {
     if (g_log == nullptr) return;
     const LRESULT size = send(g_log, CONM_GETSIZE, 0, 0);
     if (size <= 0) return;
@@ -111,7 +110,7 @@ void startInputDemo(HWND owner, HWND fieldConsole, HWND logConsole) {
     send(g_field, CONM_SETCURSORPOS, 0, CONSOLE_CURSORPOS_LPARAM(1, kFieldRow));
     send(g_field, CONM_SETATTR, 0, CONSOLE_ATTR(7, 0));
     send(g_field, CONM_PUTSTRING, 0, reinterpret_cast<LPARAM>("Install to:"));
-    console::win32::setConsoleLogWriter(showLogLine);
+    quorvend_set_console_log_writer(showLogLine);
     g_worker = CreateThread(nullptr, 0, fieldWorker, nullptr, 0, nullptr);
     SetTimer(owner, kScriptTimer, 150, nullptr);
 }
@@ -129,7 +128,7 @@ bool onInputDemoTimer(UINT_PTR timer) {
 void stopInputDemo() {
     InterlockedExchange(&g_stop, 1);
     KillTimer(g_owner, kScriptTimer);
-    console::win32::setConsoleLogWriter(nullptr);
+    quorvend_set_console_log_writer(nullptr);
     if (g_worker != nullptr) CloseHandle(g_worker);
     g_worker = nullptr;
 }

@@ -1,13 +1,12 @@
 // A tour of the console control: both fonts' glyph tables, the 16 colours, grey mode,
 // blinking text, the cursor, output that scrolls in on a timer, an input field and a
-// marked rectangle, in three consoles. Must use nothing but the public console messages
-// (and the class registration and log writer).
+// marked rectangle, in three consoles. Must use nothing but sdk/quorvend_console.h: it
+// is also built outside the tree against the installed library.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "console/win32/console_window.h"
 #include "input_demo.h"
 #include "sdk/quorvend_console.h"
 
@@ -204,7 +203,7 @@ LRESULT CALLBACK demoWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-    console::win32::registerConsoleClasses(instance);
+    if (!quorvend_register_console_classes(instance)) return 1;
 
     WNDCLASSEXA wc;
     std::memset(&wc, 0, sizeof wc);

@@ -316,9 +316,26 @@ static void RollBack(InstallRun *run) {
     PrintLine(run->host, COLOR_WARNING, line);
 }
 
+/* A DLL of the module's own, loaded at run time. The host searches only the system
+ * folder for bare names, so the path is built from programDirectory; DLL_LOAD_DIR lets
+ * the helper's own imports come from beside it too. Optional: the sample has none. */
+static void ReportHelper(const InstallHostInterface *host) {
+    char path[SAMPLE_PATH_SIZE];
+    const char *result = "sample_helper.dll: not found";
+    if (host->programDirectory != NULL &&
+        SampleJoinPath(path, sizeof path, host->programDirectory, "sample_helper.dll") &&
+        GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        result = LoadLibraryExA(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != NULL
+                     ? "sample_helper.dll: found and loaded"
+                     : "sample_helper.dll: found, but it cannot be loaded";
+    }
+    PrintLine(host, COLOR_NORMAL, result);
+}
+
 static int Install(InstallRun *run) {
     char line[768];
     char sizeText[32];
+    ReportHelper(run->host);
     if (!ReadConfiguration(run) || !CheckPayload(run) || !ChooseTarget(run)) return 0;
     snprintf(line, sizeof line, "Installing %u file(s) into %s", run->config.fileCount, run->config.target);
     PrintLine(run->host, COLOR_NORMAL, line);

@@ -1,5 +1,5 @@
 // In-process tests of the front-end's parts that need no running dialog: the document
-// stream callbacks and the caption texts with their bounds.
+// stream callbacks, the caption texts with their bounds, the log viewer's refusals.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +7,7 @@
 
 #include "app/captions.h"
 #include "app/document_stream.h"
+#include "app/log_viewer.h"
 #include "engine/win32/setup_description.h"
 
 using namespace app;
@@ -91,4 +92,13 @@ TEST(Captions, MainCaptionHoldsTheLongestName) {
 TEST(Captions, ApplicationNameIsTheProgramFileWithoutExtension) {
     ComputeApplicationName();
     EXPECT_STREQ(g_applicationName, "app_win32_test");
+}
+
+// No log was created (or none named): Yes to the log question opens nothing, not even
+// the shell's idea of an empty path (the current folder).
+TEST(LogViewer, NoLogPathOpensNothing) {
+    SetLastError(0);
+    EXPECT_FALSE(OpenLogViewer(nullptr, ""));
+    EXPECT_FALSE(OpenLogViewer(nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), 0u) << "the shell was not asked";
 }

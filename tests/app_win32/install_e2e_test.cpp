@@ -128,6 +128,16 @@ TEST(MainDialog, MissingModuleIsError126InRedAndTheDialogStaysIdle) {
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 0u);
+
+    installation.writeSetup("My Program", "..\\x.dll");  // leads out of the folder: refused before any load
+    Program outside(installation);
+    const HWND second = AcceptLicence(outside);
+    ASSERT_NE(second, nullptr);
+    Click(GetDlgItem(second, kInstall));
+    ExpectFailureReport(outside, second, "Can't load file " + installation.dir() + "\\..\\x.dll with error 123 (" +
+                                             SystemReason(123) + ")", 0);
+    Click(GetDlgItem(second, kExitButton));
+    ASSERT_TRUE(outside.waitExit(code));
 }
 
 TEST(MainDialog, MissingEntryIsReportedAndTheCloseBoxStillEnds) {
@@ -218,7 +228,9 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsAndOwnsTheLogQuestion)
     Installation installation;
     installation.writeSetup("My Program", "module.dll");
     installation.writeDocuments();
-    installation.addModule("kvtest_stdcall.dll", "module.dll", "RESULT=256\r\nOWNER=1\r\nPROBEICONS=1\r\n");
+    installation.addModule("kvtest_stdcall.dll", "module.dll",
+                           "RESULT=256\r\nOWNER=1\r\nPROBEICONS=1\r\nLOADHELPER=1\r\n");
+    installation.copyFromBin("kvtest_dependency.dll", "kvtest_dependency_copy.dll");
     Program program(installation);
     const HWND dialog = AcceptLicence(program);
     ASSERT_NE(dialog, nullptr);
@@ -246,7 +258,7 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsAndOwnsTheLogQuestion)
     EXPECT_EQ(code, 512u) << "the viewer is started, not waited for";
     EXPECT_EQ(installation.logRecords(),
               Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "icons ok", "\n",
-                                 "last", "Installation failure."}));
+                                 "bare: null", "\n", "full path: loaded", "\n", "last", "Installation failure."}));
 }
 
 TEST(Installation, ModuleDependencyBesideItLoads) {

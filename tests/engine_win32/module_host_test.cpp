@@ -76,6 +76,10 @@ TEST(ModuleHost, ModulePathCarriesTwoBackslashesAndIsNeverOverrun) {
 
     // Without a folder the load would look at the root of the current drive.
     EXPECT_FALSE(BuildModulePath("", "install.dll", path));
+    // A name leading out of the folder is told apart from a long one, even when too long.
+    DWORD refusal = 0;
+    EXPECT_FALSE(BuildModulePath("C:\\Setup\\", ("..\\" + longName).c_str(), path, &refusal));
+    EXPECT_EQ(refusal, static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
 TEST(ModuleHost, SystemErrorTextsAreFirstLineAfterTheDegreeSign) {
@@ -127,6 +131,21 @@ TEST(ModuleHost, MissingModuleFailsWithError126) {
     DWORD error = 0;
     EXPECT_EQ(LoadInstallModule((scratch.path() + "\\\\absent.dll").c_str(), &error), nullptr);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+static std::vector<DWORD> g_loadFlags;
+
+static HMODULE WINAPI LoaderWithoutSearchFlags(LPCSTR path, HANDLE, DWORD flags) {
+    g_loadFlags.push_back(flags);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    const bool altered = flags == LOAD_WITH_ALTERED_SEARCH_PATH && strcmp(path, "C:\\m.dll") == 0;
+    return altered ? GetModuleHandleA(nullptr) : nullptr;
+}
+
+TEST(ModuleHost, OlderSystemRefusingTheSearchFlagsGetsTheAlteredSearchPathLoad) {
+    EXPECT_EQ(LoadInstallModuleWith(LoaderWithoutSearchFlags, "C:\\m.dll", nullptr), GetModuleHandleA(nullptr));
+    EXPECT_EQ(g_loadFlags, (std::vector<DWORD>{LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS,
+                                               LOAD_WITH_ALTERED_SEARCH_PATH}));
 }
 
 TEST(ModuleHost, CallBlockHoldsServicesIdentityAndZeroedReserves) {

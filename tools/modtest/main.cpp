@@ -106,9 +106,11 @@ int RunModule(const char* argument) {
     char moduleFileName[256];
     char path[260];
     char message[512];
-    if (!SplitModulePath(argument, moduleFileName) || !BuildModulePath(g_programDirectory, moduleFileName, path)) {
-        // As the installer reports a module path that does not fit.
-        ComposeLoadFailure(argument, ERROR_FILENAME_EXCED_RANGE, message, sizeof message);
+    DWORD refusal = ERROR_FILENAME_EXCED_RANGE;
+    if (!SplitModulePath(argument, moduleFileName) ||
+        !BuildModulePath(g_programDirectory, moduleFileName, path, &refusal)) {
+        // As the installer reports a module path that does not fit, or a device name.
+        ComposeLoadFailure(argument, static_cast<int32_t>(refusal), message, sizeof message);
         ReportFailure(sink, message);
         return kFailed;
     }

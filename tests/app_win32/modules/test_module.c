@@ -49,6 +49,16 @@ static void AskQuestions(const InstallHostInterface *host, KeyValueList settings
     }
 }
 
+/* The host searches only the system folder: the bare name must fail, the full path load. */
+static void LoadHelper(const InstallHostInterface *host) {
+    char path[MAX_PATH];
+    /* A cut path must not load: an empty one fails and shows as "full path: null". */
+    if (snprintf(path, sizeof path, "%skvtest_dependency_copy.dll", host->programDirectory) >= (int)sizeof path)
+        path[0] = 0;
+    host->printText(LoadLibraryA("kvtest_dependency_copy.dll") ? "bare: loaded" : "bare: null", NULL, 0, 1);
+    host->printText(LoadLibraryA(path) ? "full path: loaded" : "full path: null", NULL, 0, 1);
+}
+
 static DWORD WINAPI CrashOnItsOwn(LPVOID unused) {
     volatile int *nowhere = (volatile int *)unused;
     *nowhere = 1;
@@ -94,6 +104,7 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
         host->printText(big != 0 && big == small && big == drag ? "icons ok" : "icons differ", NULL, 0, 1);
     }
 
+    if (host->getIntValue(settings, "LOADHELPER") == 1) LoadHelper(host);
     if (host->getIntValue(settings, "PRINTENV") == 1) {
         char value[32] = "";
         char text[64];
