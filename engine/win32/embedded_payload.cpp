@@ -235,48 +235,47 @@ bool IsOurFolderName(const std::string& folder) {
     return true;
 }
 
-// Files and folders below folder (no trailing backslash), deepest first; links are
-// removed as links, never followed. True when folder is gone.
-bool RemoveTree(const std::string& folder) {
+// Calls visit(path, attributes) for each entry of folder (no trailing backslash).
+template <typename Visit>
+void ForEachEntry(const std::string& folder, Visit visit) {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = folder + "\\" + name;
-            const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (directory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                RemoveTree(path);
-            } else if (directory) {
-                RemoveDirectoryA(path.c_str());
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-    }
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") visit(folder + "\\" + name, entry.dwFileAttributes);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+// A folder to descend into: links are handled as links, never followed.
+bool IsRealFolder(DWORD attributes) {
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// Files and folders below folder, deepest first. True when folder is gone.
+bool RemoveTree(const std::string& folder) {
+    ForEachEntry(folder, [](const std::string& path, DWORD attributes) {
+        if (IsRealFolder(attributes)) {
+            RemoveTree(path);
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            RemoveDirectoryA(path.c_str());
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    });
     return RemoveDirectoryA(folder.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 void ScheduleTreeRemoval(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = folder + "\\" + name;
-            if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                FILE_ATTRIBUTE_DIRECTORY) {
-                ScheduleTreeRemoval(path);
-            } else {
-                MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            }
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-    }
+    ForEachEntry(folder, [](const std::string& path, DWORD attributes) {
+        if (IsRealFolder(attributes)) {
+            ScheduleTreeRemoval(path);
+        } else {
+            MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    });
     MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
