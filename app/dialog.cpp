@@ -7,6 +7,34 @@
 
 namespace app {
 
+namespace {
+
+// A dialog under per-monitor v2 awareness is resized and laid out again by the dialog
+// manager itself; under per-monitor v1 (Windows 8.1 to 10 1607) nothing moves unless
+// the dialog takes the suggested rectangle. Both calls are missing before Windows 10.
+bool SystemScalesDialog(HWND window) {
+    using ContextOf = HANDLE(WINAPI*)(HWND);
+    using ContextsEqual = BOOL(WINAPI*)(HANDLE, HANDLE);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    const auto contextOf = reinterpret_cast<ContextOf>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+    const auto equal = reinterpret_cast<ContextsEqual>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
+    if (contextOf == nullptr || equal == nullptr) return false;
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, which winuser.h shows only from Windows 10.
+    const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+    return equal(contextOf(window), perMonitorV2) != FALSE;
+}
+
+void FollowDpiChange(HWND window, LPARAM suggested) {
+    if (suggested == 0 || SystemScalesDialog(window)) return;
+    const RECT* r = reinterpret_cast<const RECT*>(suggested);
+    SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 INT_PTR Dialog::DoModal(HWND parent) {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent, Procedure,
                            reinterpret_cast<LPARAM>(this));
@@ -89,6 +117,12 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
         OnCommand(LOWORD(wparam), HIWORD(wparam));
         return TRUE;
+    case WM_DPICHANGED: {
+        FollowDpiChange(window_, lparam);
+        INT_PTR ignored = FALSE;
+        OnMessage(message, wparam, lparam, ignored);
+        return FALSE;  // the system's own dialog scaling still runs
+    }
     default: {
         INT_PTR result = FALSE;
         return OnMessage(message, wparam, lparam, result) ? result : FALSE;

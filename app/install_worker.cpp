@@ -125,12 +125,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     // No line break around the result: it continues the module's last console line.
     if (succeeded) {
         const char text[] = "Installation finished.";
-        ShowHostText(text);
+        ShowResultText(text);
         AskUser(dialogWindow, text, g_applicationName, kInformationStyle);
     } else {
         const char text[] = "Installation failure.";
         SetConsoleColor(kRed);
-        ShowHostText(text);
+        ShowResultText(text);
         SetConsoleColor(kNormal);
         AskUser(dialogWindow, text, g_applicationName, kErrorStyle);
     }

@@ -3,8 +3,10 @@
 #include "app/kelvane_dlg.h"
 
 #include "app/captions.h"
+#include "app/console_fit.h"
 #include "app/kelvane_app.h"
 #include "app/run_start.h"
+#include "console/win32/focus_band.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/print_services.h"
 #include "engine/win32/run_mode.h"
@@ -17,6 +19,7 @@ namespace app {
 namespace {
 
 constexpr int kIcon = 129;
+constexpr int kConsoleWidthUnits = 634, kConsoleHeightUnits = 263;  // the template's
 constexpr char kWelcome[] = "Welcome in installation program\nClick Start button for starting install ...";
 
 }  // namespace
@@ -28,6 +31,8 @@ bool CkelvaneDlg::OnInitDialog() {
     engine::win32::OpenInstallLog(window());
     WritePendingLogNote();
 
+    // Before the screen exists: its bitmaps and grid follow the console's size.
+    FitConsoleToDpi(window(), m_console, kConsoleWidthUnits, kConsoleHeightUnits);
     // The cursor shape needs the font, and clearing needs the grid the font lays out.
     SendMessageA(m_console, CONM_CREATESCREEN, 0, 0);
     SendMessageA(m_console, CONM_SELECTSCREEN, 0, 0);
@@ -81,6 +86,13 @@ bool CkelvaneDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
         OnInstall();
         result = TRUE;
         return true;
+    case WM_DPICHANGED:
+        PostMessageA(window(), kFitConsole, 0, 0);
+        return true;  // the dialog's own handling still moves and scales it first
+    case kFitConsole:
+        FitConsoleToDpi(window(), m_console, kConsoleWidthUnits, kConsoleHeightUnits);
+        result = TRUE;
+        return true;
     default:
         return false;
     }
@@ -106,7 +118,7 @@ void CkelvaneDlg::OnNcDestroy() {
 }
 
 bool CkelvaneDlg::OnPaint() {
-    if (!IsIconic(window())) return false;  // the dialog's own painting
+    if (!IsIconic(window())) return PaintFocusRing();
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window(), &paint);
     SendMessageA(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
@@ -115,6 +127,21 @@ bool CkelvaneDlg::OnPaint() {
     const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
     const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
     DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(window(), &paint);
+    return true;
+}
+
+// The console's pixels are the screen's alone, so its keyboard focus is shown by a ring
+// the dialog draws around it (the console invalidates that band when the focus moves).
+// Without the focus, or while focus cues are hidden, the dialog paints as it always did.
+bool CkelvaneDlg::PaintFocusRing() {
+    RECT ring;
+    if (m_console == nullptr || GetFocus() != m_console) return false;
+    if ((SendMessageA(window(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0) return false;
+    if (!console::win32::focusBandRect(m_console, ring)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window(), &paint);
+    if (dc != nullptr) DrawFocusRect(dc, &ring);
     EndPaint(window(), &paint);
     return true;
 }

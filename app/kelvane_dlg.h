@@ -18,6 +18,8 @@ public:
     static constexpr int kInstall = 1001;
     // Posted to itself in unattended runs: "Install ..." without a click.
     static constexpr UINT kStartInstallation = WM_APP + 1;
+    // Posted to itself after a DPI change, once the system has laid the dialog out anew.
+    static constexpr UINT kFitConsole = WM_APP + 2;
 
     CkelvaneDlg();
 
@@ -41,6 +43,7 @@ private:
     bool PrepareProgramDirectory(char* message, size_t size);
     void OnNcDestroy();
     bool OnPaint();
+    bool PaintFocusRing();
     // Red text on the console, a log record, back to colour 7, then an error box.
     void ReportInstallFailure(const char* message);
 

@@ -24,6 +24,9 @@ extern "C" {
 
 #define QUORVEND_CONSOLE_CLASS "quorvend.console"
 #define QUORVEND_MODAL_CONSOLE_CLASS "quorvend.modal.console"
+/* RegisterWindowMessageA of this name, sent to a console: the next text printed to it
+   is a result, which screen readers announce as important. */
+#define QUORVEND_CONSOLE_IMPORTANT_MESSAGE "quorvend.console.important"
 
 /* Console messages (WM_USER + 1 ... WM_USER + 36, WM_USER + 100 ... 102).
  * wparam bits 0-7 name the screen unless the message works on the active one. */

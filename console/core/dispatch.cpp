@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "announcer.h"
 #include "keys.h"
 #include "line_editor.h"
 #include "mouse.h"
@@ -31,40 +32,58 @@ struct PaletteRange {
 
 PaletteRange paletteRange(uint32_t wparam) { return {(wparam >> 8) & 15u, (wparam >> 16) & 15u}; }
 
+// The announcer, when a reader listens and the message is for the screen on show.
+Announcer* listeningAnnouncer(ConsoleInstance& instance, ConsoleHost& host, const ConsoleScreen& s) {
+    return instance.activeScreen == &s ? host.announcer() : nullptr;
+}
+
+// Output for the reader: text printed outside an input field. The field's own redraws
+// are edits in place.
+void announcePrint(ConsoleInstance& instance, ConsoleHost& host, const ConsoleScreen& s, const char* text) {
+    Announcer* a = listeningAnnouncer(instance, host, s);
+    if (a == nullptr) return;
+    if (a->editing()) {
+        a->changedInPlace();
+    } else {
+        a->printed(text, host.ansiToOemTable(), s.attribute);
+    }
+}
+
+void announceInPlace(ConsoleInstance& instance, ConsoleHost& host, const ConsoleScreen& s) {
+    if (Announcer* a = listeningAnnouncer(instance, host, s)) a->changedInPlace();
+}
+
+// Brackets a print so that the scrolls it sends itself count as output.
+class PrintScope {
+public:
+    explicit PrintScope(ConsoleHost& host) : host_(host) {
+        if (Announcer* a = host_.announcer()) a->enterPrint();
+    }
+    ~PrintScope() {
+        if (Announcer* a = host_.announcer()) a->leavePrint();
+    }
+    PrintScope(const PrintScope&) = delete;
+    PrintScope& operator=(const PrintScope&) = delete;
+
+private:
+    ConsoleHost& host_;
+};
+
 DispatchResult screenMessage(ConsoleInstance& instance, ConsoleHost& host, ConsoleScreen& s, uint32_t message,
                              uint32_t wparam, intptr_t lparam) {
     const auto lp = static_cast<uint32_t>(lparam);
     const intptr_t n = s.screenIndex;
     switch (message) {
     case CONM_SETFONT: {
+        announceInPlace(instance, host, s);
         const int32_t r = setFont(s, host, wparam >> 8, wparam);
         if (r != 2) ++s.layoutSerial;  // tells whoever holds the screen that its grid changed
         return result(r);
     }
-    case CONM_CREATEBITMAPS: {
-        // Bitmaps made again replace the old ones instead of leaking them.
-        if (s.bitmapA != nullptr) host.deleteBitmap(s.bitmapA);
-        if (s.bitmapB != nullptr) host.deleteBitmap(s.bitmapB);
-        const ScreenBitmap a = createScreenBitmap(host);
-        const ScreenBitmap b = createScreenBitmap(host);
-        s.bitmapA = a.handle;
-        s.bitsA = a.bits;
-        s.bitmapB = b.handle;
-        s.bitsB = b.bits;
-        s.bitmapWidth = a.bits != nullptr && b.bits != nullptr ? a.width : 0;
-        s.bitmapHeight = a.bits != nullptr && b.bits != nullptr ? a.height : 0;
-        if (s.bitmapWidth == 0) {
-            // Without both pictures nothing can be shown; keep neither.
-            if (a.handle != nullptr) host.deleteBitmap(a.handle);
-            if (b.handle != nullptr) host.deleteBitmap(b.handle);
-            s.bitmapA = s.bitmapB = nullptr;
-            s.bitsA = s.bitsB = nullptr;
-        }
-        markForRedraw(s);  // new pictures start black: the next tick draws every cell into them
-        return result(n);
-    }
+    case CONM_CREATEBITMAPS: makeScreenBitmaps(s, host); return result(n);
     case CONM_SELECTSCREEN:
         instance.activeScreen = &s;
+        announceInPlace(instance, host, s);
         host.redrawNow();
         return result(n);
     case CONM_REFRESH: markForRedraw(s); return result(n);
@@ -79,14 +98,31 @@ DispatchResult screenMessage(ConsoleInstance& instance, ConsoleHost& host, Conso
         s.cursorStartLine = static_cast<uint8_t>(((lp >> 8) & 0xFFu) % static_cast<uint32_t>(s.cellHeight));
         s.cursorEndLine = static_cast<uint8_t>((lp & 0xFFu) % static_cast<uint32_t>(s.cellHeight));
         return result(n);
-    case CONM_PUTCELL: return result(putCell(s, lp & 0xFFu, (lp >> 8) & 0xFFu, static_cast<ConsoleCell>(lp >> 16)));
-    case CONM_PUTCHAR: putChar(s, host, static_cast<uint8_t>(lp)); return result(0);
-    case CONM_PUTSTRING:
+    case CONM_PUTCELL:
+        announceInPlace(instance, host, s);
+        return result(putCell(s, lp & 0xFFu, (lp >> 8) & 0xFFu, static_cast<ConsoleCell>(lp >> 16)));
+    case CONM_PUTCHAR: {
+        const char text[2] = {static_cast<char>(lp & 0xFFu), 0};
+        announcePrint(instance, host, s, text);
+        const PrintScope scope(host);
+        putChar(s, host, static_cast<uint8_t>(lp));
+        return result(0);
+    }
+    case CONM_PUTSTRING: {
         if (lparam == 0) return kFail;
+        announcePrint(instance, host, s, reinterpret_cast<const char*>(lparam));
+        const PrintScope scope(host);
         putString(s, host, reinterpret_cast<const char*>(lparam));
         return result(n);
-    case CONM_SCROLL: scrollUp(s, (lp >> 16) & 0xFFu, lp & 0xFFu, (lp >> 8) & 0xFFu, lp >> 24); return result(0);
-    case CONM_CLEAR: clearScreen(s); return result(n);
+    }
+    case CONM_SCROLL:
+        announceInPlace(instance, host, s);
+        scrollUp(s, (lp >> 16) & 0xFFu, lp & 0xFFu, (lp >> 8) & 0xFFu, lp >> 24);
+        return result(0);
+    case CONM_CLEAR:
+        announceInPlace(instance, host, s);
+        clearScreen(s);
+        return result(n);
     case CONM_POINTTOCELL: return result(pointToCell(s, lp & 0xFFFFu, lp >> 16));
     case CONM_SETFREEZE: return result(setFreeze(s, host, (wparam & 0x100u) != 0));
     case CONM_GETFREEZE: return result(s.flags & kFlagFrozen);

@@ -12,6 +12,9 @@ namespace console {
 
 using BitmapHandle = void*;  // the platform's bitmap (an HBITMAP on Windows)
 
+class Announcer;
+struct Announcement;
+
 struct ClientSize {
     int32_t width = 0;
     int32_t height = 0;
@@ -42,6 +45,10 @@ public:
 
     // The window's client area, in pixels.
     virtual ClientSize clientSize() = 0;
+
+    // The window's DPI now (96 at 100%). A host that cannot tell keeps 96: every pixel
+    // is then drawn as at 96 DPI.
+    virtual int32_t displayDpi() { return 96; }
 
     // A zero-initialised 24-bit bottom-up bitmap; width is already a multiple of 4.
     // A failure gives a null handle and null bits.
@@ -109,6 +116,13 @@ public:
         (void)line, (void)size;
         return false;
     }
+
+    // Screen readers. Null until a reader has asked for the console: until then no
+    // output is gathered and nothing is raised.
+    virtual Announcer* announcer() { return nullptr; }
+    // Raises what one tick gathered (a notification, a text change). Called only when
+    // announcer() is not null.
+    virtual void announce(const Announcement& announcement) { (void)announcement; }
 };
 
 // What a paint step draws on the window's surface.

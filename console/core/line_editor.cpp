@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "announcer.h"
 #include "keys.h"
 #include "screen_hold.h"
 
@@ -299,8 +300,12 @@ int32_t lastNonBlank(const char* line, int32_t n) {
 
 int32_t editLine(ConsoleInstance& instance, ConsoleHost& host, uint32_t wparam, char* buffer) {
     if (instance.activeScreen == nullptr || buffer == nullptr) return -1;
+    // Looked up again at the end: a reader may have come (or the window gone) meanwhile.
+    if (Announcer* a = host.announcer()) a->enterEditing();
     LineEditor editor(instance, host, *instance.activeScreen, wparam);
-    return editor.run(buffer);
+    const int32_t result = editor.run(buffer);
+    if (Announcer* a = host.announcer()) a->leaveEditing();
+    return result;
 }
 
 }  // namespace console

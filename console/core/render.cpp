@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 
+#include "announcer.h"
+
 namespace console {
 
 const uint8_t defaultPalette[kPaletteBytes] = {
@@ -79,12 +81,12 @@ struct ColorTable {
 // may be narrower or lower than the grid: the cells beyond are not drawn.
 int32_t columnsInBitmaps(const ConsoleScreen& s) {
     if (s.cellWidth <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
-    return std::min(s.columns, s.bitmapWidth / s.cellWidth);
+    return std::min(s.columns, s.bitmapWidth / (s.cellWidth * drawScale(s)));
 }
 
 int32_t rowsInBitmaps(const ConsoleScreen& s) {
     if (s.cellHeight <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
-    return std::min(s.rows, s.bitmapHeight / s.cellHeight);
+    return std::min(s.rows, s.bitmapHeight / (s.cellHeight * drawScale(s)));
 }
 
 void paintGlyph8(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const RowColor& fore,
@@ -114,12 +116,42 @@ void paintGlyphGeneric(const ConsoleScreen& s, int32_t column, int32_t row, Cons
     }
 }
 
+// Cells drawn k times larger (high DPI): each glyph row is composed as at 96 DPI, each
+// pixel widened k times into a line, and the line written k times. Cells wider than 8
+// pixels keep their columns beyond the glyph unwritten, as paintGlyphGeneric does.
+void paintGlyphScaled(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const RowColor& fore,
+                      const RowColor& back, bool invert, uint8_t* bits) {
+    const int32_t k = drawScale(s);
+    const int32_t width = std::min(s.cellWidth, 8);
+    const uint8_t* glyph = s.fontTable + s.glyphOffset + static_cast<size_t>(v & 0xFF) * s.cellHeight;
+    const size_t stride = static_cast<size_t>(s.bitmapWidth) * 3;
+    const size_t lineBytes = static_cast<size_t>(width) * static_cast<size_t>(k) * 3;
+    const uint64_t flip = invert ? ~uint64_t{0} : 0;
+    uint8_t* out =
+        bits + pixelOffset(s.bitmapWidth, s.bitmapHeight, column * s.cellWidth * k, row * s.cellHeight * k);
+    uint8_t line[8 * kMaxPixelScale * 3];
+    for (int32_t i = 0; i < s.cellHeight; ++i) {
+        const uint64_t* m = kRowMask.words[glyph[i]];
+        uint64_t w[3];
+        for (int j = 0; j < 3; ++j) w[j] = ((fore.words[j] & m[j]) | (back.words[j] & ~m[j])) ^ flip;
+        uint8_t composed[24];
+        std::memcpy(composed, w, sizeof w);
+        uint8_t* p = line;
+        for (int32_t x = 0; x < width; ++x) {
+            for (int32_t r = 0; r < k; ++r, p += 3) std::memcpy(p, composed + 3 * x, 3);
+        }
+        for (int32_t r = 0; r < k; ++r, out -= stride) std::memcpy(out, line, lineBytes);
+    }
+}
+
 void paintWithColors(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const ColorTable& colors,
                      uint8_t* bits) {
     const bool invert = cellInSelection(s, column, row);
     const unsigned fore = (v >> 8) & 15;
     const unsigned back = (v >> 12) & 7;
-    if (s.cellWidth == 8) {
+    if (drawScale(s) != 1) {
+        paintGlyphScaled(s, column, row, v, colors.rows[fore], colors.rows[back], invert, bits);
+    } else if (s.cellWidth == 8) {
         paintGlyph8(s, column, row, v, colors.rows[fore], colors.rows[back], invert, bits);
     } else {
         uint8_t f[3], b[3];
@@ -162,6 +194,48 @@ ScreenBitmap createScreenBitmap(ConsoleHost& host) {
     return bm;
 }
 
+void makeScreenBitmaps(ConsoleScreen& s, ConsoleHost& host) {
+    // Bitmaps made again replace the old ones instead of leaking them.
+    if (s.bitmapA != nullptr) host.deleteBitmap(s.bitmapA);
+    if (s.bitmapB != nullptr) host.deleteBitmap(s.bitmapB);
+    const ScreenBitmap a = createScreenBitmap(host);
+    const ScreenBitmap b = createScreenBitmap(host);
+    s.bitmapA = a.handle;
+    s.bitsA = a.bits;
+    s.bitmapB = b.handle;
+    s.bitsB = b.bits;
+    s.bitmapWidth = a.bits != nullptr && b.bits != nullptr ? a.width : 0;
+    s.bitmapHeight = a.bits != nullptr && b.bits != nullptr ? a.height : 0;
+    if (s.bitmapWidth == 0) {
+        // Without both pictures nothing can be shown; keep neither.
+        if (a.handle != nullptr) host.deleteBitmap(a.handle);
+        if (b.handle != nullptr) host.deleteBitmap(b.handle);
+        s.bitmapA = s.bitmapB = nullptr;
+        s.bitsA = s.bitsB = nullptr;
+    }
+    // The factor goes with the pictures: CONM_SETFONT takes it the same way, so that the
+    // grid, the bitmaps and the pointer always agree on the DPI of the latest of the two.
+    s.pixelScale = scaleForDpi(host.displayDpi());
+    markForRedraw(s);  // new pictures start black: the next tick draws every cell into them
+}
+
+void followDpiChange(ConsoleInstance& instance, ConsoleHost& host) {
+    for (ConsoleScreen* s : instance.screens) {
+        if (s != nullptr && s->bitmapA != nullptr) makeScreenBitmaps(*s, host);
+    }
+}
+
+void followResize(ConsoleInstance& instance, ConsoleHost& host) {
+    const int32_t k = scaleForDpi(host.displayDpi());
+    const ClientSize client = host.clientSize();
+    for (ConsoleScreen* s : instance.screens) {
+        if (s == nullptr || s->bitmapA == nullptr || (k == 1 && drawScale(*s) == 1)) continue;
+        if (k != drawScale(*s) || s->bitmapWidth != bitmapWidthFor(client.width) || s->bitmapHeight != client.height) {
+            makeScreenBitmaps(*s, host);
+        }
+    }
+}
+
 void clearScreenBitmap(const ConsoleScreen& s, uint8_t* bits) {
     if (bits == nullptr || s.bitmapWidth <= 0 || s.bitmapHeight <= 0) return;
     std::memset(bits, 0, static_cast<size_t>(s.bitmapWidth) * static_cast<size_t>(s.bitmapHeight) * 3);
@@ -182,7 +256,8 @@ bool cellInSelection(const ConsoleScreen& s, int32_t column, int32_t row) {
 
 void paintCell(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell value, uint8_t* bits) {
     if (bits == nullptr || s.fontTable == nullptr || column < 0 || row < 0) return;
-    if ((column + 1) * s.cellWidth > s.bitmapWidth || (row + 1) * s.cellHeight > s.bitmapHeight) return;
+    const int32_t k = drawScale(s);
+    if ((column + 1) * s.cellWidth * k > s.bitmapWidth || (row + 1) * s.cellHeight * k > s.bitmapHeight) return;
     paintWithColors(s, column, row, value, ColorTable(s), bits);
 }
 
@@ -264,6 +339,9 @@ void paintRow8(const ConsoleScreen& s, int32_t row, const PendingCell* cells, in
 }  // namespace
 
 void renderTick(ConsoleScreen& s, ConsoleHost& host) {
+    // Text on show changed (not merely redrawn: a palette or a selection redraws the
+    // same text), for a screen reader.
+    bool textChanged = false;
     if (s.fontTable != nullptr && hasCells(s)) {
         const ConsoleCell* source = s.flags == 0 ? s.liveCells : s.displayCells;
         if (std::memcmp(source, s.shadowCells, static_cast<size_t>(s.bufferBytes)) != 0) {
@@ -272,6 +350,7 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
             // new bitmaps mark every cell for redraw.
             const int32_t fitColumns = columnsInBitmaps(s);
             const int32_t fitRows = rowsInBitmaps(s);
+            const bool rowPath = s.cellWidth == 8 && drawScale(s) == 1;  // paintRow8 draws at 96 DPI only
             PendingCell pending[kMaxGridSide];
             int32_t n = 0;
             for (int32_t r = 0; r < s.rows; ++r) {
@@ -280,9 +359,10 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
                     const ConsoleCell v = source[n];
                     if (v == s.shadowCells[n]) continue;
                     s.shadowCells[n] = v;
+                    textChanged = textChanged || v != s.displayCells[n];
                     s.displayCells[n] = v;
                     if (c >= fitColumns || r >= fitRows) continue;
-                    if (s.cellWidth != 8) {
+                    if (!rowPath) {
                         if (s.bitsA != nullptr) paintWithColors(s, c, r, v, colors, s.bitsA);
                         if ((v & 0x8000) == 0 && s.bitsB != nullptr) paintWithColors(s, c, r, v, colors, s.bitsB);
                         continue;
@@ -298,15 +378,22 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
     s.blinkTicks = static_cast<uint8_t>(s.blinkTicks + 1);
     s.blinkPhase = s.blinkPhase == 0 ? 1 : 0;
     host.redrawNow();
+    // After the picture is on show, so that a reader who asks at once reads the new text.
+    if (Announcer* a = host.announcer()) host.announce(a->takeTick(s.rows, textChanged));
 }
 
 void drawCursor(const ConsoleScreen& s, ConsolePainter& painter, int32_t column, int32_t row) {
     if (column < 0 || row < 0 || column >= s.columns || row >= s.rows || !hasCells(s)) return;
     uint8_t bgr[3];
     entryColor(s, (s.liveCells[cellIndex(s, column, row)] >> 8) & 15, bgr);
-    const int32_t x0 = column * s.cellWidth;
+    // Scaled cells: each cursor line is k pixel lines over the cell's k-fold width.
+    const int32_t k = drawScale(s);
+    const int32_t x0 = column * s.cellWidth * k;
+    const int32_t top = row * s.cellHeight * k;
     for (int32_t line = s.cursorStartLine; line <= s.cursorEndLine; ++line) {
-        painter.horizontalLine(x0, x0 + s.cellWidth - 1, row * s.cellHeight + line, bgr[2], bgr[1], bgr[0]);
+        for (int32_t y = top + line * k; y < top + (line + 1) * k; ++y) {
+            painter.horizontalLine(x0, x0 + s.cellWidth * k - 1, y, bgr[2], bgr[1], bgr[0]);
+        }
     }
 }
 

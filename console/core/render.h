@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "instance.h"
 #include "screen.h"
 
 namespace console {
@@ -30,6 +31,19 @@ inline size_t pixelOffset(int32_t width, int32_t height, int32_t x, int32_t y) {
 
 ScreenBitmap createScreenBitmap(ConsoleHost& host);
 void clearScreenBitmap(const ConsoleScreen& screen, uint8_t* bits);
+
+// CONM_CREATEBITMAPS: both bitmaps made again at the client's real size (the old ones
+// freed), the pixel factor taken from the host's DPI now, every cell marked for redraw.
+// The grid and its cells stay as they are.
+void makeScreenBitmaps(ConsoleScreen& screen, ConsoleHost& host);
+
+// The window's DPI changed: every screen that has bitmaps gets them again at the new
+// size and factor and is redrawn whole; grids and cells stay, so nothing is lost.
+void followDpiChange(ConsoleInstance& instance, ConsoleHost& host);
+// The window was resized. Only while cells are drawn scaled (before or after): the
+// screens with bitmaps get them again when the factor or the size no longer matches.
+// At 96 DPI this does nothing, as the console has always done on a resize.
+void followResize(ConsoleInstance& instance, ConsoleHost& host);
 
 // The three pixel bytes of a palette entry under the screen's colour mode.
 void entryColor(const ConsoleScreen& screen, unsigned index, uint8_t out[3]);

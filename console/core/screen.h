@@ -72,7 +72,21 @@ struct ConsoleScreen {
     uint16_t holdCount;
     uint8_t deletePending;  // deleted while held: the last hold frees the record
     uint32_t layoutSerial;  // advanced by every layout (CONM_SETFONT)
+    // Whole pixel factor each cell is drawn at (high DPI); 0 and 1 both mean 1. Taken from
+    // the host's DPI by CONM_SETFONT, CONM_CREATEBITMAPS and a DPI change, never set alone.
+    int32_t pixelScale;
 };
+
+constexpr int32_t kMaxPixelScale = 8;  // 768 DPI; higher DPIs draw at this factor
+
+// The factor cells are drawn at: pixelScale, with 0 read as 1.
+inline int32_t drawScale(const ConsoleScreen& s) { return s.pixelScale > 1 ? s.pixelScale : 1; }
+
+// The factor for a display DPI: whole multiples of 96 only, so 144 DPI draws at 1.
+inline int32_t scaleForDpi(int32_t dpi) {
+    const int32_t k = dpi / 96;
+    return k < 1 ? 1 : (k > kMaxPixelScale ? kMaxPixelScale : k);
+}
 
 // The 16-bit cell index shared by every operation: row * columns + column, mod 65,536.
 inline uint16_t cellIndex(const ConsoleScreen& s, int32_t column, int32_t row) {

@@ -3,8 +3,10 @@
 // portable core; only creation, destruction and painting are handled here.
 #include "console_window.h"
 
+#include "access_state.h"
 #include "console/core/dispatch.h"
 #include "console/core/render.h"
+#include "focus_band.h"
 #include "instance_block.h"
 #include "registry.h"
 #include "sdk/quorvend_console.h"
@@ -41,6 +43,7 @@ void restoreProcedure(HWND window) {
 bool OnCreate(HWND window) { return createInstance(window, consoleWindowProc); }
 
 LRESULT OnDestroy(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lparam) {
+    onAccessDestroy(window, block);
     beginDestroy(window, block);
     return DefWindowProcA(window, WM_DESTROY, wparam, lparam);
 }
@@ -58,6 +61,26 @@ LRESULT OnPaint(HWND window, ConsoleInstance& instance, WPARAM wparam, LPARAM lp
     }
     EndPaint(window, &paint);
     return 0;
+}
+
+constexpr UINT kWmDpiChangedAfterParent = 0x02E3;  // winuser.h shows it only from WINVER 0x0605
+
+// A new DPI (WM_DPICHANGED when top-level, WM_DPICHANGED_AFTERPARENT as a child) or a
+// new size: the core remakes the bitmaps it needs. Only dialogs move to the suggested
+// rectangle by themselves, so a top-level console does it here.
+LRESULT OnScaleChange(HWND window, ConsoleInstance& instance, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_DPICHANGED && lparam != 0 && (GetWindowLongA(window, GWL_STYLE) & WS_CHILD) == 0) {
+        const RECT* r = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Win32ConsoleHost host(window, instance);
+    if (message == WM_SIZE) {
+        followResize(instance, host);
+    } else {
+        followDpiChange(instance, host);
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
 }
 
 LRESULT OnConsoleMessage(HWND window, ConsoleInstance& instance, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -112,9 +135,20 @@ LRESULT CALLBACK consoleWindowProc(HWND window, UINT message, WPARAM wparam, LPA
     // WM_MOUSEMOVE needs no second one.
     restoreProcedure(window);
 
+    if (isAccessMessage(message)) return onAccessMessage(window, block, message, wparam, lparam);
     switch (message) {
     case WM_PAINT:
         return OnPaint(window, *instance, wparam, lparam);
+    case WM_GETOBJECT:
+        return onGetObject(window, block, wparam, lparam);
+    case WM_SIZE:
+    case WM_DPICHANGED:
+    case kWmDpiChangedAfterParent:
+        return OnScaleChange(window, *instance, message, wparam, lparam);
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        invalidateFocusBand(window);
+        return OnConsoleMessage(window, *instance, message, wparam, lparam);
     default:
         return OnConsoleMessage(window, *instance, message, wparam, lparam);
     }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "access_state.h"
 #include "console/core/mouse.h"
 #include "registry.h"
 #include "win32_host.h"
@@ -147,6 +148,7 @@ void releaseBlock(HWND window, InstanceBlock* block) {
     if (instance.notifyThread != nullptr) CloseHandle(instance.notifyThread);
     if (instance.inputEvent != nullptr) CloseHandle(instance.inputEvent);
     if (instance.contextMenu != nullptr) DestroyMenu(static_cast<HMENU>(instance.contextMenu));
+    releaseAccessState(*block);
     instance.valid = 0;
     // Whoever kept the shared address sees a dead block rather than stale handles,
     // at least until the memory is reused.

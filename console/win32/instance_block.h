@@ -10,6 +10,8 @@
 namespace console {
 namespace win32 {
 
+class AccessState;
+
 struct InstanceBlock {
     ConsoleInstance instance;  // first: the block's address is the instance's address
     int dispatchDepth;         // frames of the window procedure now running for this window
@@ -17,6 +19,7 @@ struct InstanceBlock {
     bool releasePending;       // free when the outermost frame returns
     bool menuOpen;             // the context menu's loop runs: destruction ends it, and
                                // the menu is destroyed only with the block
+    AccessState* access;       // screen readers: made at the first WM_GETOBJECT, freed with the block
 };
 
 inline InstanceBlock& blockOf(ConsoleInstance& instance) { return reinterpret_cast<InstanceBlock&>(instance); }

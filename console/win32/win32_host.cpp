@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "access_state.h"
 #include "answer_source.h"
 #include "clipboard.h"
 #include "instance_block.h"
@@ -40,6 +41,23 @@ ClientSize Win32ConsoleHost::clientSize() {
     size.width = rect.right;
     size.height = rect.bottom;
     return size;
+}
+
+// GetDpiForWindow (Windows 10 1607 on) gives the window's own DPI under per-monitor
+// awareness; older systems lack it and have one DPI for every window, the DC's.
+int32_t Win32ConsoleHost::displayDpi() {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        const UINT dpi = getDpiForWindow(window_);
+        if (dpi != 0) return static_cast<int32_t>(dpi);
+    }
+    HDC dc = GetDC(window_);
+    if (dc == nullptr) return 96;
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(window_, dc);
+    return dpi > 0 ? dpi : 96;
 }
 
 HostBitmap Win32ConsoleHost::createBitmap(int32_t width, int32_t height) {
@@ -137,6 +155,10 @@ bool Win32ConsoleHost::setClipboardText(const ClipboardText& text) { return plac
 bool Win32ConsoleHost::unattendedInput() { return hasConsoleAnswerSource(); }
 
 bool Win32ConsoleHost::nextAnswer(char* line, size_t size) { return takeConsoleAnswer(line, size); }
+
+Announcer* Win32ConsoleHost::announcer() { return accessAnnouncer(blockOf(instance_)); }
+
+void Win32ConsoleHost::announce(const Announcement& announcement) { raiseAnnouncement(blockOf(instance_), announcement); }
 
 DcPainter::~DcPainter() {
     if (pen_ != nullptr) {

@@ -28,6 +28,7 @@ public:
 
     int32_t sendToSelf(uint32_t message, uint32_t wparam, intptr_t lparam) override;
     ClientSize clientSize() override;
+    int32_t displayDpi() override;
     HostBitmap createBitmap(int32_t width, int32_t height) override;
     void deleteBitmap(BitmapHandle bitmap) override;
     void redrawNow() override;
@@ -42,6 +43,8 @@ public:
     bool setClipboardText(const ClipboardText& text) override;
     bool unattendedInput() override;
     bool nextAnswer(char* line, size_t size) override;
+    Announcer* announcer() override;
+    void announce(const Announcement& announcement) override;
 
 private:
     HWND window_;

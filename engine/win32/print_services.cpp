@@ -61,6 +61,12 @@ int32_t __cdecl setPrintColor(uint32_t color) {
 
 int32_t ShowHostText(const char* text) { return PrintPiece(text != nullptr ? text : ""); }
 
+int32_t ShowResultText(const char* text) {
+    static const UINT important = RegisterWindowMessageA(QUORVEND_CONSOLE_IMPORTANT_MESSAGE);
+    if (g_printTarget != nullptr && important != 0) SendMessageA(g_printTarget, important, 0, 0);
+    return ShowHostText(text);
+}
+
 void SetPrintServices(InstallHostInterface& host) {
     host.setPrintColor = setPrintColor;
     host.printText = printText;

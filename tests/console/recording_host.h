@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "console/core/announcer.h"
 #include "console/core/dispatch.h"
 #include "console/core/oem_table.h"
 
@@ -56,6 +57,8 @@ public:
     bool clipboardFails = false;
     bool unattended = false;           // nobody at the keyboard
     std::vector<std::string> answers;  // prepared answers, handed out from the front
+    Announcer* reader = nullptr;       // a screen reader listening, when set
+    std::vector<Announcement> heard;   // what each tick announced to it
 
     void setClient(int32_t width, int32_t height) { client_ = {width, height}; }
 
@@ -120,6 +123,8 @@ public:
         answers.erase(answers.begin());
         return true;
     }
+    Announcer* announcer() override { return reader; }
+    void announce(const Announcement& announcement) override { heard.push_back(announcement); }
 
 private:
     ClientSize client_;

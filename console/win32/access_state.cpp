@@ -1,0 +1,242 @@
+// The accessibility state of a console window and its part of the window procedure:
+// WM_GETOBJECT, the registered messages, raising what the core's announcer decides.
+// Must not decide what is announced (the core does) nor let a provider reach the block.
+#include "access_state.h"
+
+#include <new>
+
+#include "console/core/announcer.h"
+#include "instance_block.h"
+#include "msaa_accessible.h"
+#include "registry.h"
+#include "sdk/quorvend_console.h"
+#include "uia_provider.h"
+
+namespace console {
+namespace win32 {
+
+class AccessState {
+public:
+    explicit AccessState(HWND window) : context_(new (std::nothrow) AccessContext(window)) {
+        if (context_ == nullptr) return;
+        provider_ = createConsoleProvider(context_);
+        accessible_ = createConsoleAccessible(context_);
+    }
+    ~AccessState() {
+        if (accessible_ != nullptr) accessible_->Release();
+        if (provider_ != nullptr) provider_->Release();
+        if (context_ != nullptr) context_->release();
+    }
+    AccessState(const AccessState&) = delete;
+    AccessState& operator=(const AccessState&) = delete;
+
+    bool complete() const { return context_ != nullptr && provider_ != nullptr && accessible_ != nullptr; }
+
+    AccessContext* context_ = nullptr;
+    IRawElementProviderSimple* provider_ = nullptr;
+    IAccessible* accessible_ = nullptr;
+    Announcer announcer_;
+    RaiseRecord record_;
+};
+
+namespace {
+
+RaiseObserver g_observer = nullptr;
+void* g_observerContext = nullptr;
+
+UINT snapshotMessage() {
+    static const UINT message = RegisterWindowMessageA("kelvane.console.access.snapshot");
+    return message;
+}
+
+UINT importantMessage() {
+    static const UINT message = RegisterWindowMessageA(QUORVEND_CONSOLE_IMPORTANT_MESSAGE);
+    return message;
+}
+
+// The snapshot message carries a pointer, so it must come from this process: the
+// cookie is an address of this process (ASLR makes it hard for another one to guess).
+WPARAM snapshotCookie() { return reinterpret_cast<WPARAM>(&g_observer) ^ static_cast<WPARAM>(0x5EC0DE); }
+
+// Window thread.
+bool buildSnapshot(HWND window, Snapshot& snapshot) {
+    ConsoleInstance* instance = g_consoleRegistry.find(window);
+    if (instance == nullptr || instance->valid == 0) return false;
+    if (instance->activeScreen == nullptr) {
+        snapshot = Snapshot();  // no screen on show: the empty text
+        return true;
+    }
+    const ConsoleScreen& screen = *instance->activeScreen;
+    snapshot.text.build(screen);
+    snapshot.cellWidth = cellPixelWidth(screen);
+    snapshot.cellHeight = cellPixelHeight(screen);
+    snapshot.origin = {0, 0};
+    ClientToScreen(window, &snapshot.origin);
+    return true;
+}
+
+AccessState* ensureState(HWND window, InstanceBlock& block) {
+    if (block.access != nullptr) return block.access;
+    if (block.destroyStarted) return nullptr;
+    AccessState* state = new (std::nothrow) AccessState(window);
+    if (state == nullptr || !state->complete()) {
+        delete state;  // asked again at the next WM_GETOBJECT
+        return nullptr;
+    }
+    block.access = state;
+    return state;
+}
+
+// A BSTR of the text, or null when empty or without memory (the raise then goes without it).
+BSTR toBstr(const std::u16string& text) {
+    if (text.empty()) return nullptr;
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
+}
+
+bool listening(const uia::Api& api) { return api.clientsAreListening == nullptr || api.clientsAreListening() != FALSE; }
+
+// Counted before the system is asked, so that tests see each raise also where the
+// system lacks the notification event.
+void raiseNotification(AccessState& state, const std::u16string& text, bool important) {
+    ++state.record_.notifications;
+    state.record_.lastText = text;
+    state.record_.lastImportant = important;
+    const uia::Api& api = uia::api();
+    if (api.raiseNotificationEvent == nullptr || !listening(api)) return;
+    BSTR display = toBstr(text);
+    BSTR activity = SysAllocString(L"kelvane.console.output");
+    api.raiseNotificationEvent(state.provider_, uia::NotificationKind_Other,
+                               important ? uia::NotificationProcessing_ImportantAll : uia::NotificationProcessing_All,
+                               display, activity);
+    SysFreeString(activity);
+    SysFreeString(display);
+}
+
+void raiseTextChanged(AccessState& state) {
+    ++state.record_.textChanged;
+    const uia::Api& api = uia::api();
+    if (api.raiseAutomationEvent != nullptr && listening(api)) {
+        api.raiseAutomationEvent(state.provider_, uia::kTextChangedEventId);
+    }
+}
+
+AccessState* stateOf(HWND window) {
+    ConsoleInstance* instance = g_consoleRegistry.find(window);
+    return instance != nullptr ? blockOf(*instance).access : nullptr;
+}
+
+}  // namespace
+
+HRESULT takeSnapshot(const AccessContext& context, Snapshot& snapshot) {
+    if (!context.alive()) return uia::kElementNotAvailable;
+    HWND window = context.window();
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        return buildSnapshot(window, snapshot) ? S_OK : uia::kElementNotAvailable;
+    }
+    // Not SendMessageTimeout: a message left behind by a timeout could still be served
+    // later and write into a snapshot that no longer exists.
+    const LRESULT built = SendMessageW(window, snapshotMessage(), snapshotCookie(), reinterpret_cast<LPARAM>(&snapshot));
+    return built == 1 && context.alive() ? S_OK : uia::kElementNotAvailable;
+}
+
+BSTR consoleName(HWND window) {
+    // A title that changes between the two calls is taken as far as the first length
+    // reaches (a longer one is cut there, a shorter one kept whole).
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0) return SysAllocString(L"Console");
+    BSTR name = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (name == nullptr) return nullptr;
+    const int copied = GetWindowTextW(window, name, length + 1);
+    if (copied <= 0) {
+        SysFreeString(name);
+        return SysAllocString(L"Console");
+    }
+    if (copied == length) return name;
+    BSTR shorter = SysAllocStringLen(name, static_cast<UINT>(copied));
+    SysFreeString(name);
+    return shorter;
+}
+
+LRESULT onGetObject(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lparam) {
+    // The object id travels in the low 32 bits; 64-bit callers may not sign-extend it.
+    const LONG id = static_cast<LONG>(lparam);
+    if (id == uia::kRootObjectId) {
+        const uia::Api& api = uia::api();
+        AccessState* state = api.returnRawElementProvider != nullptr ? ensureState(window, block) : nullptr;
+        if (state != nullptr) return api.returnRawElementProvider(window, wparam, lparam, state->provider_);
+    } else if (id == OBJID_CLIENT) {
+        AccessState* state = ensureState(window, block);
+        if (state != nullptr) {
+            LRESULT result = LresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
+            if (result == CO_E_NOTINITIALIZED &&
+                SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+                // The reader's object must be marshalled: the window's thread gets an
+                // apartment, kept for its life (the object may be used until then).
+                result = LresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
+            }
+            // Still failing: the system's own object answers.
+            if (result >= 0) return result;
+        }
+    }
+    return DefWindowProcA(window, WM_GETOBJECT, wparam, lparam);
+}
+
+bool isAccessMessage(UINT message) { return message == snapshotMessage() || message == importantMessage(); }
+
+LRESULT onAccessMessage(HWND window, InstanceBlock& block, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == importantMessage()) {
+        if (block.access != nullptr) block.access->announcer_.markNextImportant();
+        return 0;
+    }
+    if (wparam != snapshotCookie() || lparam == 0 || InSendMessageEx(nullptr) == ISMEX_NOSEND) return 0;
+    return buildSnapshot(window, *reinterpret_cast<Snapshot*>(lparam)) ? 1 : 0;
+}
+
+void onAccessDestroy(HWND window, InstanceBlock& block) {
+    AccessState* state = block.access;
+    if (state == nullptr || !state->context_->alive()) return;
+    state->context_->disconnect();
+    const uia::Api& api = uia::api();
+    if (api.returnRawElementProvider != nullptr) api.returnRawElementProvider(window, 0, 0, nullptr);
+    if (api.disconnectProvider != nullptr) api.disconnectProvider(state->provider_);
+    // Drops the references remote clients' stubs hold; a thread without COM has none.
+    CoDisconnectObject(state->accessible_, 0);
+}
+
+void releaseAccessState(InstanceBlock& block) {
+    delete block.access;
+    block.access = nullptr;
+}
+
+Announcer* accessAnnouncer(InstanceBlock& block) {
+    return block.access != nullptr ? &block.access->announcer_ : nullptr;
+}
+
+void raiseAnnouncement(InstanceBlock& block, const Announcement& announcement) {
+    AccessState* state = block.access;
+    if (state == nullptr) return;
+    ++state->record_.ticks;
+    if (announcement.speak) raiseNotification(*state, announcement.text, announcement.important);
+    if (announcement.textChanged) raiseTextChanged(*state);
+    if (g_observer != nullptr) g_observer(announcement, g_observerContext);
+}
+
+RaiseRecord accessRaiseRecord(HWND window) {
+    AccessState* state = stateOf(window);
+    return state != nullptr ? state->record_ : RaiseRecord();
+}
+
+IRawElementProviderSimple* accessProviderForTests(HWND window) {
+    AccessState* state = stateOf(window);
+    if (state == nullptr) return nullptr;
+    state->provider_->AddRef();
+    return state->provider_;
+}
+
+void setRaiseObserverForTests(RaiseObserver observer, void* context) {
+    g_observer = observer;
+    g_observerContext = context;
+}
+
+}  // namespace win32
+}  // namespace console

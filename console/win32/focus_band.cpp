@@ -1,0 +1,48 @@
+// Focus band of a console child window; see focus_band.h. Touches only the parent's
+// update region.
+#include "focus_band.h"
+
+namespace console {
+namespace win32 {
+
+namespace {
+
+// 3 pixels at 96 DPI; GetDpiForWindow is missing on older systems.
+int bandWidth(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    UINT dpi = getDpi != nullptr ? getDpi(window) : 96;
+    if (dpi < 96) dpi = 96;
+    return static_cast<int>(3 * dpi / 96);
+}
+
+}  // namespace
+
+bool focusBandRect(HWND window, RECT& ring) {
+    if ((GetWindowLongA(window, GWL_STYLE) & WS_CHILD) == 0) return false;
+    HWND parent = GetParent(window);
+    if (parent == nullptr || !GetWindowRect(window, &ring)) return false;
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&ring), 2);
+    const int width = bandWidth(window);
+    InflateRect(&ring, width, width);
+    return true;
+}
+
+void invalidateFocusBand(HWND window) {
+    RECT ring;
+    if (!focusBandRect(window, ring)) return;
+    RECT inner = ring;
+    const int width = bandWidth(window);
+    InflateRect(&inner, -width, -width);
+    HRGN band = CreateRectRgnIndirect(&ring);
+    HRGN hole = CreateRectRgnIndirect(&inner);
+    if (band != nullptr && hole != nullptr && CombineRgn(band, band, hole, RGN_DIFF) != ERROR) {
+        InvalidateRgn(GetParent(window), band, TRUE);
+    }
+    if (band != nullptr) DeleteObject(band);
+    if (hole != nullptr) DeleteObject(hole);
+}
+
+}  // namespace win32
+}  // namespace console
