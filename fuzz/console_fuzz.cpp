@@ -13,7 +13,9 @@
 
 #include <sanitizer/asan_interface.h>
 
+#include "console/core/announcer.h"
 #include "console/core/render.h"
+#include "console/core/screen_text.h"
 #include "tests/console/recording_host.h"
 
 namespace {
@@ -135,6 +137,8 @@ public:
         return {bits, bits};
     }
     void deleteBitmap(BitmapHandle bitmap) override { g_bitmaps.give(static_cast<uint8_t*>(bitmap)); }
+    int32_t displayDpi() override { return dpi; }
+    int32_t dpi = 96;
 };
 
 // The painter's surface stays small and is made once: copies are clipped to it.
@@ -180,6 +184,9 @@ enum Operation : uint8_t {
     kMouse,
     kMenu,
     kUnattended,
+    kReader,
+    kDpi,
+    kReadText,
     kOperationCount
 };
 
@@ -417,11 +424,50 @@ private:
             if (how & 2) host_.answers.emplace_back(in_.text(in_.byte()).data());
             break;
         }
+        case kReader: host_.reader = (in_.byte() & 1) != 0 ? &reader_ : nullptr; break;
+        case kDpi: {
+            // 96 most of the time; whole and fractional factors up to far past the cap.
+            static constexpr int32_t kDpis[] = {96, 96, 144, 192, 200, 288, 960, 0};
+            host_.dpi = kDpis[in_.byte() % 8];
+            if (in_.byte() & 1) followDpiChange(host_.instance, host_);
+            if (in_.byte() & 1) followResize(host_.instance, host_);
+            break;
+        }
+        case kReadText: readText(); break;
         case kOperationCount: break;
         }
     }
 
+    // What a screen reader does with the screen on show: every navigation keeps ranges
+    // ordered and inside the text, and every offset maps to cells inside the grid.
+    void readText() {
+        const ConsoleScreen* s = host_.instance.activeScreen;
+        if (s == nullptr) return;
+        ScreenText text;
+        text.build(*s);
+        const int32_t length = text.length();
+        TextRange range{static_cast<int32_t>(in_.u16()) - 100, static_cast<int32_t>(in_.u16())};
+        for (int i = in_.byte() % 8; i > 0; --i) {
+            const auto unit = static_cast<TextUnit>(in_.byte() % 7);
+            const auto count = static_cast<int32_t>(in_.u32());
+            switch (in_.byte() % 3) {
+            case 0: text.move(range, unit, count); break;
+            case 1: text.moveEndpoint(range, (in_.byte() & 1) != 0, unit, count); break;
+            default: range = text.enclosing(unit, range.start); break;
+            }
+            if (range.start < 0 || range.start > range.end || range.end > length) std::abort();
+            for (const CellSpan& span : text.spans(range)) {
+                if (span.row < 0 || span.row >= s->rows || span.first < 0 || span.count < 0 ||
+                    span.first + span.count > s->columns) {
+                    std::abort();
+                }
+            }
+            text.colorsAt(range.start);
+        }
+    }
+
     Input in_;
+    Announcer reader_;
     FuzzHost host_;
     int pumps_ = 0;
     int depth_ = 0;
