@@ -1,20 +1,11 @@
 // Sizing the main dialog's console for its DPI; see console_fit.h. Window geometry only.
 #include "app/console_fit.h"
 
+#include "console/win32/win32_host.h"
+
 namespace app {
 
 namespace {
-
-UINT DpiOf(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-    if (getDpi != nullptr) return getDpi(window);
-    HDC dc = GetDC(window);
-    const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-    if (dc != nullptr) ReleaseDC(window, dc);
-    return static_cast<UINT>(dpi);
-}
 
 // The dialog manager's own base units: the font's height, and its average width over
 // the 52 Latin letters, rounded.
@@ -51,15 +42,15 @@ SIZE ConsoleSizeAt96Dpi(HWND dialog, int widthUnits, int heightUnits) {
 }
 
 void FitConsoleToDpi(HWND dialog, HWND console, int widthUnits, int heightUnits) {
-    const UINT dpi = DpiOf(dialog);
-    if (dpi == 96 || dpi == 0 || console == nullptr) return;
+    const int32_t dpi = console::win32::windowDpi(dialog);
+    if (dpi == 96 || console == nullptr) return;
     const SIZE at96 = ConsoleSizeAt96Dpi(dialog, widthUnits, heightUnits);
     if (at96.cx <= 0 || at96.cy <= 0) return;
     RECT box;
     GetWindowRect(console, &box);
     MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
-    const int dx = MulDiv(at96.cx, static_cast<int>(dpi), 96) - (box.right - box.left);
-    const int dy = MulDiv(at96.cy, static_cast<int>(dpi), 96) - (box.bottom - box.top);
+    const int dx = MulDiv(at96.cx, dpi, 96) - (box.right - box.left);
+    const int dy = MulDiv(at96.cy, dpi, 96) - (box.bottom - box.top);
     if (dx == 0 && dy == 0) return;
 
     // What lies below the console keeps its distance to it, and to the right edge when it

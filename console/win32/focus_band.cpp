@@ -2,20 +2,17 @@
 // update region.
 #include "focus_band.h"
 
+#include <algorithm>
+
+#include "win32_host.h"
+
 namespace console {
 namespace win32 {
 
 namespace {
 
-// 3 pixels at 96 DPI; GetDpiForWindow is missing on older systems.
-int bandWidth(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-    UINT dpi = getDpi != nullptr ? getDpi(window) : 96;
-    if (dpi < 96) dpi = 96;
-    return static_cast<int>(3 * dpi / 96);
-}
+// 3 pixels at 96 DPI, more on denser screens.
+int bandWidth(HWND window) { return static_cast<int>(3 * std::max<int32_t>(windowDpi(window), 96) / 96); }
 
 }  // namespace
 

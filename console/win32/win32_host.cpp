@@ -45,20 +45,22 @@ ClientSize Win32ConsoleHost::clientSize() {
 
 // GetDpiForWindow (Windows 10 1607 on) gives the window's own DPI under per-monitor
 // awareness; older systems lack it and have one DPI for every window, the DC's.
-int32_t Win32ConsoleHost::displayDpi() {
+int32_t windowDpi(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
     if (getDpiForWindow != nullptr) {
-        const UINT dpi = getDpiForWindow(window_);
+        const UINT dpi = getDpiForWindow(window);
         if (dpi != 0) return static_cast<int32_t>(dpi);
     }
-    HDC dc = GetDC(window_);
+    HDC dc = GetDC(window);
     if (dc == nullptr) return 96;
     const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-    ReleaseDC(window_, dc);
+    ReleaseDC(window, dc);
     return dpi > 0 ? dpi : 96;
 }
+
+int32_t Win32ConsoleHost::displayDpi() { return windowDpi(window_); }
 
 HostBitmap Win32ConsoleHost::createBitmap(int32_t width, int32_t height) {
     HostBitmap result;

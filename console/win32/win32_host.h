@@ -22,6 +22,9 @@ inline HWND listenerWindowHandle(uint32_t window) {
     return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(window)));
 }
 
+// The window's DPI: its own under per-monitor awareness, else the system's; never 0.
+int32_t windowDpi(HWND window);
+
 class Win32ConsoleHost : public ConsoleHost {
 public:
     Win32ConsoleHost(HWND window, ConsoleInstance& instance) : window_(window), instance_(instance) {}

@@ -69,7 +69,11 @@ TEST(HighDpi, MainDialogConsoleKeepsItsGrid) {
         DWORD_PTR at96 = 0;
         std::ifstream(file) >> at96;
         EXPECT_EQ(grid, at96) << "rows << 16 | columns, here and at 96 DPI";
-        EXPECT_GT(grid & 0xFFFF, 0u);
+        // The control is sized for that grid of 16 x 32 pixel cells, exactly.
+        RECT client;
+        ASSERT_TRUE(GetClientRect(GetDlgItem(dialog, 1000), &client));
+        EXPECT_EQ(client.right / 16, static_cast<LONG>(grid & 0xFFFF)) << client.right;
+        EXPECT_EQ(client.bottom / 32, static_cast<LONG>(grid >> 16)) << client.bottom;
     }
     app_test::PressKey(dialog, VK_ESCAPE);
     DWORD code = 0;
