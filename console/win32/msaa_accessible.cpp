@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "com_ref_count.h"
+
 namespace console {
 namespace win32 {
 
@@ -12,7 +14,9 @@ namespace {
 
 bool isSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
-class ConsoleAccessible final : public IAccessible {
+class ConsoleAccessible final : public IAccessible, private ComRefCount<ConsoleAccessible> {
+    friend class ComRefCount<ConsoleAccessible>;
+
 public:
     explicit ConsoleAccessible(AccessContext* context) : context_(context) { context_->addRef(); }
 
@@ -26,12 +30,8 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
 
     // IDispatch: readers call the IAccessible methods directly.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -189,7 +189,6 @@ private:
     }
 
     AccessContext* context_;
-    volatile LONG refs_ = 1;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "com_ref_count.h"
 #include "uia_text_range.h"
 
 namespace console {
@@ -34,7 +35,9 @@ bool hasFocus(HWND window) {
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == window;
 }
 
-class ConsoleProvider final : public IRawElementProviderSimple, public uia::ITextProvider {
+class ConsoleProvider final : public IRawElementProviderSimple, public uia::ITextProvider, private ComRefCount<ConsoleProvider> {
+    friend class ComRefCount<ConsoleProvider>;
+
 public:
     explicit ConsoleProvider(AccessContext* context) : context_(context) { context_->addRef(); }
 
@@ -52,12 +55,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
 
     // IRawElementProviderSimple. Not UseComThreading: the window's thread need not
     // have COM, and takeSnapshot serves calls from any thread.
@@ -177,7 +176,6 @@ private:
     ~ConsoleProvider() { context_->release(); }
 
     AccessContext* context_;
-    volatile LONG refs_ = 1;
 };
 
 }  // namespace

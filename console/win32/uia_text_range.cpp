@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "com_ref_count.h"
+
 namespace console {
 namespace win32 {
 
@@ -48,7 +50,9 @@ std::vector<wchar_t> folded(const wchar_t* text, size_t length, bool fold) {
     return copy;
 }
 
-class ConsoleTextRange final : public uia::ITextRangeProvider {
+class ConsoleTextRange final : public uia::ITextRangeProvider, private ComRefCount<ConsoleTextRange> {
+    friend class ComRefCount<ConsoleTextRange>;
+
 public:
     ConsoleTextRange(AccessContext* context, IRawElementProviderSimple* root, int32_t start, int32_t end)
         : context_(context), root_(root), start_(start), end_(end) {
@@ -70,12 +74,8 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
 
     HRESULT STDMETHODCALLTYPE Clone(ITextRangeProvider** out) override {
         if (out == nullptr) return E_POINTER;
@@ -330,7 +330,6 @@ private:
     IRawElementProviderSimple* root_;
     int32_t start_;
     int32_t end_;
-    volatile LONG refs_ = 1;
 };
 
 }  // namespace
