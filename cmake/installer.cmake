@@ -14,6 +14,9 @@
 # builds the module target too and copies everything; setup.ini line 5 is checked
 # against the module's file name then. Call after the kelvane target exists.
 #
+# The installer is built from the program's own sources, resources/kelvane.rc with its
+# stub mark (RCDATA 454) among them, so it is a kelvane program to kelvane-pack too.
+#
 # EMBED (needs MODULE): nothing is copied beside the installer. The module and each
 # FILES entry, each at its file name, go into one archive (engine/core/archive.h) built
 # by the host tool ${KELVANE_ARCHIVE_TOOL} after the same setup.ini check, carried as
@@ -22,8 +25,9 @@
 # other and from the module's (ASCII case ignored). Call after tools/pack is added.
 #
 # SIGN_CERT and SIGN_KEY (PEM files): the finished installer is signed with Authenticode
-# by osslsigncode after every link, timestamped by TIMESTAMP_URL when given (osslsigncode
-# -t, an Authenticode timestamp server). Configuring fails when osslsigncode is missing.
+# by osslsigncode after every link, its digest SHA-256 whatever the tool's default (-h
+# sha256), timestamped by TIMESTAMP_URL when given (osslsigncode -t, an Authenticode
+# timestamp server). Configuring fails when osslsigncode is missing.
 #
 # kelvane_sign_file(TARGET <target> SIGN_CERT <pem> SIGN_KEY <pem> [TIMESTAMP_URL <url>])
 # signs any executable or DLL target the same way (the install module, kelvane.exe), so
@@ -216,7 +220,8 @@ function(_kelvane_sign target cert key url)
   set(file $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E rm -f ${file}.signed
-    COMMAND ${KELVANE_OSSLSIGNCODE} sign -certs ${cert} -key ${key} ${timestamp} -in ${file} -out ${file}.signed
+    COMMAND ${KELVANE_OSSLSIGNCODE} sign -h sha256 -certs ${cert} -key ${key} ${timestamp} -in ${file}
+            -out ${file}.signed
     COMMAND ${CMAKE_COMMAND} -E rename ${file}.signed ${file}
     COMMENT "Signing ${target}"
     VERBATIM)

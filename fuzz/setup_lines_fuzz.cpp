@@ -1,11 +1,14 @@
 // libFuzzer target: arbitrary bytes as a setup description through the line reader,
-// the five-line extraction and random destination sizes. Uses kv_engine_core only.
+// the five-line extraction and random destination sizes; line 5 judged by both name
+// rules. Uses kv_engine_core only.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "engine/core/archive.h"
 #include "engine/core/setup_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,6 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     engine::ExtractSetupNames(text.data(), length, programName, moduleFileName);
     if (std::memchr(programName, '\0', sizeof programName) == nullptr) std::abort();
     if (std::memchr(moduleFileName, '\0', sizeof moduleFileName) == nullptr) std::abort();
+    // A one-part name the archive accepts is a safe module name too.
+    const std::string name = moduleFileName;
+    if (!name.empty() && name.find_first_of("\\/") == std::string::npos &&
+        engine::IsSafeArchivePath(name, nullptr) && !engine::IsSafeModuleName(moduleFileName))
+        std::abort();
 
     std::vector<char> destination(destinationSize == 0 ? 1 : destinationSize);
     int32_t position = -1;

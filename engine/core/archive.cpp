@@ -3,6 +3,8 @@
 // in bounded chunks that never hand out more than an entry declares. No windows.h, no files.
 #include "engine/core/archive.h"
 
+#include "engine/core/archive_names.h"
+#include "engine/core/setup_lines.h"
 #include "engine/core/sha256.h"
 
 #include <zlib.h>
@@ -46,13 +48,6 @@ void Store64(uint8_t* p, uint64_t v) {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
 std::string LowerAsciiCopy(const std::string& s) {
     std::string lower(s);
     for (char& c : lower) c = LowerAscii(c);
@@ -69,21 +64,6 @@ std::string DisplayPath(const std::string& path) {
         else if (u < 0x20 || u == 0x7F) c = '?';
     }
     return shown;
-}
-
-bool IsDeviceName(const std::string& part) {
-    // Windows opens the device whatever follows the first dot, and ignores blanks before it.
-    std::string base = part.substr(0, part.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : kDevices)
-        if (EqualsIgnoringCase(base, device)) return true;
-    // COM1-COM9 and LPT1-LPT9, and the superscript 1, 2 and 3 (UTF-8) that Windows also takes.
-    const std::string prefix = LowerAsciiCopy(base.substr(0, 3));
-    if (prefix != "com" && prefix != "lpt") return false;
-    const std::string rest = base.substr(3);
-    if (rest.size() == 1) return rest[0] >= '1' && rest[0] <= '9';
-    return rest == "\xC2\xB9" || rest == "\xC2\xB2" || rest == "\xC2\xB3";
 }
 
 bool Fail(std::string* failure, const std::string& text) {
@@ -215,12 +195,18 @@ bool IsSafeArchivePath(const std::string& path, std::string* why) {
     size_t start = 0;
     for (;;) {
         const size_t slash = path.find('/', start);
-        const std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty()) return Fail(why, "has an empty part");
-        if (part == "..") return Fail(why, "leaves the folder");
-        if (part == ".") return Fail(why, "has a part \".\"");
-        if (part.back() == '.' || part.back() == ' ') return Fail(why, "has a part ending in a dot or a blank");
-        if (IsDeviceName(part)) return Fail(why, "names a device (" + part + ")");
+        const size_t length = (slash == std::string::npos ? path.size() : slash) - start;
+        // The same part rules as the module name on line 5 (ClassifyNamePart); the
+        // characters were judged above, for the whole path.
+        switch (ClassifyNamePart(path.data() + start, length)) {
+            case NamePart::kPlain: break;
+            case NamePart::kEmpty: return Fail(why, "has an empty part");
+            case NamePart::kDotDot: return Fail(why, "leaves the folder");
+            case NamePart::kDot: return Fail(why, "has a part \".\"");
+            case NamePart::kTrailing: return Fail(why, "has a part ending in a dot or a blank");
+            case NamePart::kDevice: return Fail(why, "names a device (" + path.substr(start, length) + ")");
+            default: return Fail(why, "has a part Windows cannot name");
+        }
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
@@ -289,6 +275,12 @@ ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents) 
     if (cursor.left() != 0)
         return Refuse(std::move(index),
                       "the archive has " + std::to_string(cursor.left()) + " bytes after its last entry");
+    // The names as a whole, as Windows will create them; the installer checks them again
+    // with its own folder's length.
+    std::vector<std::string> paths;
+    for (const ArchiveEntry& entry : index.entries) paths.push_back(entry.path);
+    std::string why;
+    if (!CheckArchiveNames(paths, 0, &why)) return Refuse(std::move(index), why);
     index.ok = true;
     return index;
 }
@@ -327,6 +319,12 @@ bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& 
         total += fileSize;
         if (total > kMaxTotalSize) return Fail(failure, named + ": the files add up to more than 17179869184 bytes");
     }
+    // What a reader would refuse is never written: the names as Windows sees them (the
+    // files become entries in their order, so the entry numbers are the file numbers).
+    std::vector<std::string> paths;
+    for (const ArchiveInput& file : files) paths.push_back(file.path);
+    std::string why;
+    if (!CheckArchiveNames(paths, 0, &why)) return Fail(failure, why);
 
     out.insert(out.end(), {'K', 'V', 'P', 'A'});
     Append16(out, kArchiveFormatVersion);

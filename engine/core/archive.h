@@ -35,8 +35,11 @@
 // Path rules: parts separated by '/'; no empty part; no part "." or ".."; no '\', no ':',
 // no control characters (below 0x20, 0x7F), none of <>"|?*; no part ending in a dot or a
 // blank; no device name as a part, with or without extension, ASCII case ignored (CON,
-// PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$); no leading '/'; no two entries
-// naming the same path (ASCII case ignored).
+// PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, COM and LPT with a superscript 1-3, CONIN$,
+// CONOUT$): the part rules of ClassifyNamePart (setup_lines.h). No leading '/'; no two
+// entries naming the same path (ASCII case ignored). And the names as a whole, as
+// CheckArchiveNames (archive_names.h) judges them for a folder of length 0: valid UTF-8,
+// no NTFS case twins, no file where another entry needs a folder, no 8.3-looking part.
 
 namespace engine {
 
@@ -60,7 +63,7 @@ struct ArchiveIndex {
 
 using ArchiveSink = bool (*)(void* context, const uint8_t* bytes, size_t size);  // false stops
 
-// Reads and checks the whole archive: header, every entry's fields, path rules, and with
+// Reads and checks the whole archive: header, every entry's fields, path and name rules, and with
 // verifyContents also inflates every entry (never past its declared size) and checks its SHA-256.
 // Any thread.
 ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents);

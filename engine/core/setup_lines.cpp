@@ -25,9 +25,20 @@ bool ClimbsUp(const char* part, size_t length) {
     return dots >= 2;
 }
 
-// The device test looks at the text before the first dot, trailing spaces dropped:
-// "nul.dll" and "CON .txt" open the device too. COM and LPT take 1-9 and the
-// superscripts 1-3 (0xB9, 0xB2, 0xB3 in the ANSI code page), which Windows also accepts.
+bool Is(const char* upper, size_t length, const char* device) {
+    size_t n = 0;
+    while (device[n] != '\0') ++n;
+    if (n != length) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (upper[i] != device[i]) return false;
+    }
+    return true;
+}
+
+// The device test looks at the text before the first dot, trailing blanks dropped:
+// "nul.dll" and "CON .txt" open the device too. Windows reads a name in UTF-16, where
+// COM and LPT also take the superscripts 1-3; as bytes those come as 0xB9, 0xB2, 0xB3
+// in the ANSI code page (line 5) or after 0xC2 in UTF-8 (archive paths).
 bool NamesDevice(const char* part, size_t length) {
     size_t base = 0;
     while (base < length && part[base] != '.') ++base;
@@ -35,21 +46,14 @@ bool NamesDevice(const char* part, size_t length) {
     char upper[8];
     if (base > sizeof upper) return false;
     for (size_t i = 0; i < base; ++i) upper[i] = Upper(part[i]);
-    const auto is = [&](const char* device) {
-        size_t n = 0;
-        while (device[n] != '\0') ++n;
-        if (n != base) return false;
-        for (size_t i = 0; i < n; ++i) {
-            if (upper[i] != device[i]) return false;
-        }
+    if (Is(upper, base, "CON") || Is(upper, base, "PRN") || Is(upper, base, "AUX") || Is(upper, base, "NUL") ||
+        Is(upper, base, "CONIN$") || Is(upper, base, "CONOUT$"))
         return true;
-    };
-    if (is("CON") || is("PRN") || is("AUX") || is("NUL") || is("CONIN$") || is("CONOUT$")) return true;
-    if (base != 4) return false;
-    const bool port = (upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M') ||
-                      (upper[0] == 'L' && upper[1] == 'P' && upper[2] == 'T');
-    const auto digit = static_cast<unsigned char>(upper[3]);
-    return port && ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+    if (base < 4 || !(Is(upper, 3, "COM") || Is(upper, 3, "LPT"))) return false;
+    const auto digit = static_cast<unsigned char>(upper[base - 1]);
+    const bool superscript = digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    if (base == 5) return static_cast<unsigned char>(upper[3]) == 0xC2 && superscript;
+    return base == 4 && ((digit >= '0' && digit <= '9') || superscript);
 }
 }  // namespace
 
@@ -83,6 +87,20 @@ void ExtractSetupNames(const char* text, int32_t length, char (&programName)[kSe
     ReadSetupLine(text, length, position, moduleFileName, kSetupLineSize);
 }
 
+NamePart ClassifyNamePart(const char* part, size_t length) {
+    if (length == 0) return NamePart::kEmpty;
+    for (size_t i = 0; i < length; ++i) {
+        const auto u = static_cast<unsigned char>(part[i]);
+        if (u < 0x20 || u == 0x7F) return NamePart::kControl;
+        if (u == ':') return NamePart::kColon;
+        if (u == '<' || u == '>' || u == '"' || u == '|' || u == '?' || u == '*') return NamePart::kReserved;
+    }
+    if (length == 1 && part[0] == '.') return NamePart::kDot;
+    if (length == 2 && part[0] == '.' && part[1] == '.') return NamePart::kDotDot;
+    if (part[length - 1] == '.' || part[length - 1] == ' ') return NamePart::kTrailing;
+    return NamesDevice(part, length) ? NamePart::kDevice : NamePart::kPlain;
+}
+
 bool IsSafeModuleName(const char* name) {
     if (name == nullptr) return false;
     if (IsSeparator(name[0])) return false;
@@ -90,6 +108,8 @@ bool IsSafeModuleName(const char* name) {
     for (const char* c = name;; ++c) {
         if (*c == ':') return false;
         if (*c == '\0' || IsSeparator(*c)) {
+            // Only a way out or a device: a name Windows merely reads otherwise (a trailing
+            // blank, a "." part) still names a file of the folder, as it always did.
             const auto length = static_cast<size_t>(c - part);
             if (ClimbsUp(part, length) || NamesDevice(part, length)) return false;
             if (*c == '\0') return true;

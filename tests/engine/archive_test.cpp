@@ -120,6 +120,7 @@ TEST(Archive, DamageIsRefusedWithItsReason) {
         {set(24, 0, 2), "entry 1: path length 0 is outside 1 to 259"},
         {set(24, 260, 2), "entry 1: path length 260 is outside 1 to 259"},
         {set(26, 0x2F2E2E, 3), "entry 1: path \"..\\xt\" leaves the folder"},
+        {set(27, 0x742E317E, 4), "entry 1 (a~1.t): the part \"a~1.t\" looks like a short (8.3) name"},
         {[](Bytes& b) { b[kHashField] ^= 1; }, e1 + "SHA-256 does not match"},
         {set(kSizeField, 101, 8), e1 + "the data inflates to 100 bytes, not its size of 101"},
         {set(kSizeField, 99, 8), e1 + "the data inflates to more than its size of 99 bytes"},
@@ -177,7 +178,7 @@ TEST(Archive, ExtractionNeverHandsOutMoreThanTheDeclaredSize) {
 TEST(Archive, PathRules) {
     const std::string longest(259, 'x');
     const struct { std::string path; const char* why; } cases[] = {
-        {"a", ""}, {"dir/sub/file.txt", ""}, {"console.txt", ""}, {"com10/lpt0/x.con", ""},
+        {"a", ""}, {"dir/sub/file.txt", ""}, {"console.txt", ""}, {"com10/lpt10/x.con", ""},
         {"..a/b c/caf\xC3\xA9", ""}, {longest, ""}, {"", "is empty"}, {longest + "x", "is longer than 259 bytes"},
         {"/a", "is absolute"}, {"a\\b", "contains a backslash"}, {"c:x", "contains a colon"},
         {"a:stream", "contains a colon"}, {"a\tb", "contains a control character"},
@@ -190,7 +191,7 @@ TEST(Archive, PathRules) {
         {"x/con.txt", "names a device (con.txt)"}, {"Con .txt", "names a device"}, {"aux", "names a device"},
         {"NUL.tar.gz", "names a device"}, {"com1", "names a device"}, {"LPT9.log", "names a device"},
         {"prn", "names a device"}, {"conin$", "names a device"}, {"CONOUT$.x", "names a device"},
-        {"com\xC2\xB9", "names a device"},
+        {"com\xC2\xB9", "names a device"}, {"lpt0.txt", "names a device"},
     };
     for (const auto& c : cases) {
         std::string why = "unchanged";
@@ -205,6 +206,7 @@ TEST(Archive, WriteRefusesWhatNoReaderWouldAccept) {
         {std::vector<ArchiveInput>(4097, ArchiveInput{"a", {}}), "4097 files are more than an archive holds (4096)"},
         {{{"ok", {}}, {"a/../b", {}}}, "file 2 (a\\..\\b): the path leaves the folder"},
         {{{"Same.txt", {}}, {"x", {}}, {"sAME.TXT", {}}}, "file 3 (sAME.TXT): the same path as file 1"},
+        {{{"a", {}}, {"A/b", {}}}, "entry 2 (A/b): needs a folder \"A\" where entry 1 (a) is a file"},
     };
     for (const auto& c : cases) {
         Bytes out = {1};

@@ -139,12 +139,13 @@ TEST(ReadSetupLine, InvalidCursorOrTextReadsNothing) {
 // Line 5 is joined to the program folder: whatever could lead out of it is refused.
 TEST(SafeModuleName, NamesInsideTheProgramFolderPassAndEveryWayOutIsRefused) {
     for (const char* name : {"install.dll", "modules\\install.dll", "mod/x.dll", "console.dll", "com10.dll",
-                             "lpt0.dll", "x..dll", ".hidden.dll", "nul_free.dll", ""}) {
+                             "lpt10.dll", "x..dll", ".hidden.dll", "nul_free.dll", ""}) {
         EXPECT_TRUE(IsSafeModuleName(name)) << name;
     }
     for (const char* name : {"C:\\x.dll", "\\\\server\\x.dll", "\\x.dll", "/x.dll", "..\\..\\Users\\Public\\x.dll",
                              "a\\..\\x.dll", "a/../x.dll", "..", "... \\x.dll", ". .\\x.dll", "x.dll:stream", "CON", "nul.dll",
-                             "modules\\COM1.dll", "Lpt9", "aux .txt", "CONOUT$", "com\xB9.dll", "mod\\prn\\x.dll"}) {
+                             "modules\\COM1.dll", "Lpt9", "aux .txt", "CONOUT$", "com\xB9.dll", "mod\\prn\\x.dll",
+                             "lpt0.dll"}) {
         EXPECT_FALSE(IsSafeModuleName(name)) << name;
     }
     EXPECT_FALSE(IsSafeModuleName(nullptr));

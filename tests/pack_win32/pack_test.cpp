@@ -3,6 +3,7 @@
 // module and the files, and every bad input is refused with one message and no output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,17 @@ const BadInput kBadInputs[] = {
     {"unknown option", "--compress: unknown option", [](auto& a, auto&) { a.push_back("--compress"); }},
     {"stub already packed", "already carries RCDATA 455",
      [](auto& a, auto&) { Set(a, "--stub", BinDirectory() + "kelvane-sample\\kelvane-sample.exe"); }},
+    {"stub not a kelvane program", "is not a kelvane program",
+     [](auto& a, auto&) { Set(a, "--stub", BinDirectory() + "kelvane-pack.exe"); }},
+    // Refused without --module too (kept with --embed, which needs one).
+    {"line 5 leaving the folder", "\"..\\sample_install_module.dll\", which is not a file inside",
+     [](auto& a, auto& f) {
+         engine_test::WriteBytes(f + "\\up.ini", "[s]\r\nSample\r\n1\r\ns\r\n..\\sample_install_module.dll\r\n");
+         Set(a, "--setup", f + "\\up.ini");
+         if (std::find(a.begin(), a.end(), "--embed") == a.end()) a.erase(a.begin() + 8, a.begin() + 10);
+     }},
+    {"short-name look-alike", "--file PROGRA~1.CFG=",
+     [](auto& a, auto&) { a.insert(a.end(), {"--file", "PROGRA~1.CFG=" + a[11]}); }},
 };
 
 TEST_F(Pack, RefusesEachBadInputWithOneMessageAndNoOutput) {
@@ -222,6 +234,9 @@ TEST_F(Pack, KeepsTheStubsSymbolTableAndDropsItsSignature) {
     arguments[1] = scratch_.file("signed.exe");
     const modtest_test::ProgramRun run = Run(arguments);
     ASSERT_EQ(run.exitCode, 0u) << run.err;
+    ASSERT_EQ(modtest_test::Lines(run.out).size(), 2u) << run.out;
+    EXPECT_EQ(modtest_test::Lines(run.out)[0].find("kelvane-pack: --stub " + arguments[1] +
+                                                   ": its Authenticode signature was removed"), 0u) << run.out;
     const std::string packed = engine_test::ReadBytes(exe_);
     EXPECT_EQ(Field(packed, SignatureEntry(packed)), 0u);
     EXPECT_EQ(Field(packed, SignatureEntry(packed) + 4), 0u);

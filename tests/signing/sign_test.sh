@@ -21,8 +21,9 @@ openssl req -newkey rsa:2048 -nodes -subj "/CN=kelvane test signer" -keyout sign
 printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >leaf.ext
 openssl x509 -req -days 2 -in signer.csr -CA ca.pem -CAkey ca.key -set_serial 2 -extfile leaf.ext -out signer.pem 2>/dev/null
 
-osslsigncode sign -certs signer.pem -key signer.key -in "$installer" -out signed.exe >sign.log
+osslsigncode sign -h sha256 -certs signer.pem -key signer.key -in "$installer" -out signed.exe >sign.log
 osslsigncode verify -CAfile ca.pem -in signed.exe >verify.log 2>&1 || fail verify.log "the signed installer does not verify"
+grep -qi "digest algorithm *: *sha256" verify.log || fail verify.log "the signature's digest is not SHA-256"
 
 # The archive is the one "KVPA" whose 24-byte header holds up (engine/core/archive.h);
 # damage the byte halfway through it.

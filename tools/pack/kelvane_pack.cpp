@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "engine/core/archive.h"
+#include "engine/core/archive_names.h"
 #include "tools/pack/image_tail.h"
 #include "tools/pack/pack_options.h"
 
@@ -19,6 +21,10 @@ namespace {
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
 constexpr int kSetupResourceId = 455;
+// RCDATA 454 of resources/kelvane.rc: only a kelvane program carries it, so no other
+// program is ever turned into an "installer".
+constexpr int kStubMarkResourceId = 454;
+constexpr char kStubMark[] = "kelvane stub 1";
 // A resource's size is a DWORD, and the 32-bit installer maps its whole image: anything
 // larger could not be loaded.
 constexpr uint64_t kMaxResourceBytes = 0x7FFFFFFF;
@@ -165,9 +171,19 @@ bool CheckStub(const std::string& path, const std::string& bytes, std::string& p
     for (int id = kSetupResourceId; id <= engine::kArchiveResourceId && carried == 0; ++id) {
         if (FindResourceA(image, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10)) != nullptr) carried = id;
     }
+    std::string mark;
+    if (HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(kStubMarkResourceId), MAKEINTRESOURCEA(10))) {
+        const void* data = LockResource(LoadResource(image, found));
+        if (data != nullptr) mark.assign(static_cast<const char*>(data), SizeofResource(image, found));
+    }
     FreeLibrary(image);
     if (carried != 0) {
         problem = "already carries RCDATA " + std::to_string(carried) + ": a packed installer, not kelvane.exe";
+        return false;
+    }
+    if (mark != std::string(kStubMark, sizeof kStubMark - 1)) {
+        problem = "is not a kelvane program (it lacks the stub mark, RCDATA " + std::to_string(kStubMarkResourceId) +
+                  "): give the kelvane.exe that came with kelvane-pack";
         return false;
     }
     return true;
@@ -209,16 +225,59 @@ bool CheckOutput(const pack::PackOptions& options, const std::string& full, std:
     return held != INVALID_HANDLE_VALUE;
 }
 
-// The archive of --embed: the module and the files, read whole.
-bool BuildArchive(const pack::PackOptions& options, std::string& archive, std::string& what, std::string& problem) {
-    std::vector<engine::ArchiveInput> inputs;
+// The command line comes in the ANSI code page; archive paths are UTF-8, which the
+// installer turns into the same UTF-16 names whatever its own code page.
+bool AnsiToUtf8(const std::string& ansi, std::string& utf8) {
+    utf8.clear();
+    if (ansi.empty()) return true;
+    const int wide = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), static_cast<int>(ansi.size()),
+                                         nullptr, 0);
+    if (wide <= 0) return false;
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), static_cast<int>(ansi.size()), &text[0], wide);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return false;
+    utf8.assign(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr);
+    return true;
+}
+
+// The files' paths in UTF-8, judged as Windows will create them (beside the output, or
+// unpacked from the archive). False with the problem and the --file it concerns.
+bool CheckNames(const pack::PackOptions& options, std::vector<std::string>& names, std::string& what,
+                std::string& problem) {
+    names.clear();
     for (const pack::PackFile& file : options.files) {
-        std::string bytes;
-        if (!ReadWholeFile(file.source, bytes, problem)) {
+        names.emplace_back();
+        if (!AnsiToUtf8(file.archivePath, names.back())) {
             what = file.argument;
+            problem = "the path \"" + file.archivePath + "\" is not text in this system's code page";
             return false;
         }
-        inputs.push_back({file.archivePath, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    }
+    if (engine::CheckArchiveNames(names, 0, &problem)) return true;
+    // "entry N (path): why" becomes the Nth file's option and the why.
+    what.clear();
+    const size_t number = problem.compare(0, 6, "entry ") == 0 ? std::strtoul(problem.c_str() + 6, nullptr, 10) : 0;
+    if (number >= 1 && number <= names.size()) {
+        const size_t end = ("entry " + std::to_string(number) + " (").size() + names[number - 1].size();
+        if (problem.compare(end, 3, "): ") == 0) {
+            what = options.files[number - 1].argument;
+            problem.erase(0, end + 3);
+        }
+    }
+    return false;
+}
+
+// The archive of --embed: the module and the files, read whole, at their UTF-8 names.
+bool BuildArchive(const pack::PackOptions& options, const std::vector<std::string>& names, std::string& archive,
+                  std::string& what, std::string& problem) {
+    std::vector<engine::ArchiveInput> inputs;
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        std::string bytes;
+        what = options.files[i].argument;
+        if (!ReadWholeFile(options.files[i].source, bytes, problem)) return false;
+        inputs.push_back({names[i], std::vector<uint8_t>(bytes.begin(), bytes.end())});
     }
     std::vector<uint8_t> written;
     what = "--embed";
@@ -334,13 +393,15 @@ int Pack(const pack::PackOptions& options) {
     const std::string moduleName = options.module.empty() ? std::string() : pack::PlainName(options.module);
     if (!pack::CheckSetupText(setup, moduleName, problem)) return Fail("--setup " + options.setup, problem);
     if (!pack::CheckArchivePaths(options.files, problem)) return Fail("", problem);
+    std::vector<std::string> names;
+    std::string what;
+    if (!CheckNames(options, names, what, problem)) return Fail(what, problem);
     const std::string out = FullPath(options.out);
     const std::string outOption = "--out " + options.out;
     if (!CheckOutput(options, out, problem)) return Fail(outOption, problem);
 
     std::string archive;
-    std::string what;
-    if (options.embed && !BuildArchive(options, archive, what, problem)) return Fail(what, problem);
+    if (options.embed && !BuildArchive(options, names, archive, what, problem)) return Fail(what, problem);
 
     const std::string folder = out.substr(0, out.find_last_of('\\') + 1);
     TemporaryFile temporary(folder);
@@ -370,6 +431,10 @@ int Pack(const pack::PackOptions& options) {
     WIN32_FILE_ATTRIBUTE_DATA written = {};
     GetFileAttributesExA(out.c_str(), GetFileExInfoStandard, &written);
     const uint64_t size = static_cast<uint64_t>(written.nFileSizeHigh) << 32 | written.nFileSizeLow;
+    if (tail.droppedSignature) {
+        printf("kelvane-pack: --stub %s: its Authenticode signature was removed (no signature survives the "
+               "change); sign %s\n", options.stub.c_str(), options.out.c_str());
+    }
     printf("kelvane-pack: wrote %s (%llu bytes)\n", options.out.c_str(), static_cast<unsigned long long>(size));
     return kSucceeded;
 }

@@ -150,6 +150,14 @@ bool CheckSetupText(const std::string& text, const std::string& moduleName, std:
         problem = "line 2, the program name, is empty";
         return false;
     }
+    // The installer refuses such a name at "Install ..." (error 123): say so now, with or
+    // without --module, by the same rule.
+    if (!engine::IsSafeModuleName(named)) {
+        problem = "line 5 names the module \"" + std::string(named) +
+                  "\", which is not a file inside the installer's folder (an absolute path, a drive, \"..\", "
+                  "a device name or a character Windows refuses); the installer would fail with error 123";
+        return false;
+    }
     if (!moduleName.empty() && !SameIgnoringCase(named, moduleName)) {
         problem = "line 5 names the module \"" + std::string(named) + "\", but --module is \"" + moduleName +
                   "\"; the installer loads the module by the name on line 5";

@@ -33,7 +33,8 @@ std::string PlainName(const std::string& path);
 bool SameIgnoringCase(const std::string& a, const std::string& b);
 
 // setup.ini as the installer will read it: CR LF line ends (a lone LF would become part of
-// a line), a program name on line 2, and, when moduleName is not empty, line 5 naming it.
+// a line), a program name on line 2, line 5 a name inside the program folder as
+// engine::IsSafeModuleName judges it, and, when moduleName is not empty, line 5 naming it.
 // False with the problem in plain words (without the file's name).
 bool CheckSetupText(const std::string& text, const std::string& moduleName, std::string& problem);
 
