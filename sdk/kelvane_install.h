@@ -41,10 +41,11 @@ extern "C" {
 
 /* DLLs beside the module. The host, which may run elevated, searches only the system
  * folder for DLLs named without a path. The module's static imports are still found
- * beside it (it is loaded with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR). A run-time load must
- * give the full path, built from programDirectory: LoadLibraryA(path), or, when that
- * DLL has imports beside it too, LoadLibraryExA(path, NULL,
- * LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS).
+ * beside it (it is loaded with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+ * LOAD_LIBRARY_SEARCH_SYSTEM32: its own folder and the system folder, never the
+ * installer's). A run-time load must give the full path, built from programDirectory:
+ * LoadLibraryA(path), or, when that DLL has imports beside it too, LoadLibraryExA(path,
+ * NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32).
  * LoadLibraryA("helper.dll") returns NULL, and a delay-loaded DLL beside the module
  * fails with an exception: do not delay-load those. */
 

@@ -8,6 +8,7 @@
 #include "console/core/announcer.h"
 #include "instance_block.h"
 #include "msaa_accessible.h"
+#include "oleacc_api.h"
 #include "registry.h"
 #include "sdk/quorvend_console.h"
 #include "uia_provider.h"
@@ -165,14 +166,16 @@ LRESULT onGetObject(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lpa
         AccessState* state = api.returnRawElementProvider != nullptr ? ensureState(window, block) : nullptr;
         if (state != nullptr) return api.returnRawElementProvider(window, wparam, lparam, state->provider_);
     } else if (id == OBJID_CLIENT) {
-        AccessState* state = ensureState(window, block);
+        // Without oleacc.dll the system's own object answers.
+        const auto lresultFromObject = oleacc::api().lresultFromObject;
+        AccessState* state = lresultFromObject != nullptr ? ensureState(window, block) : nullptr;
         if (state != nullptr) {
-            LRESULT result = LresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
+            LRESULT result = lresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
             if (result == CO_E_NOTINITIALIZED &&
                 SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
                 // The reader's object must be marshalled: the window's thread gets an
                 // apartment, kept for its life (the object may be used until then).
-                result = LresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
+                result = lresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
             }
             // Still failing: the system's own object answers.
             if (result >= 0) return result;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "com_ref_count.h"
+#include "oleacc_api.h"
 
 namespace console {
 namespace win32 {
@@ -49,9 +50,11 @@ public:
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
         if (!context_->alive()) return CO_E_OBJNOTCONNECTED;
-        // The window object the system makes for the console's frame.
-        const HRESULT got = AccessibleObjectFromWindow(context_->window(), static_cast<DWORD>(OBJID_WINDOW), __uuidof(IDispatch),
-                                                       reinterpret_cast<void**>(out));
+        // The window object the system makes for the console's frame (none without oleacc).
+        const auto fromWindow = oleacc::api().accessibleObjectFromWindow;
+        if (fromWindow == nullptr) return S_FALSE;
+        const HRESULT got = fromWindow(context_->window(), static_cast<DWORD>(OBJID_WINDOW), __uuidof(IDispatch),
+                                       reinterpret_cast<void**>(out));
         return SUCCEEDED(got) && *out != nullptr ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {

@@ -3,6 +3,8 @@
 // point leaves a null pointer, and every caller skips what it cannot call.
 #include "uia_api.h"
 
+#include "system_library.h"
+
 namespace console {
 namespace win32 {
 namespace uia {
@@ -20,11 +22,8 @@ void lookUp(HMODULE module, const char* name, Function& slot) {
 
 Api load() {
     Api api = {};
-    // System32 only: a DLL of that name planted beside the program is never taken.
-    HMODULE module = LoadLibraryExA("uiautomationcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
-        module = LoadLibraryA("uiautomationcore.dll");  // a system without the search flags
-    }
+    // System folder only: a DLL of that name planted beside the program is never taken.
+    HMODULE module = loadSystemLibrary(L"uiautomationcore.dll");
     lookUp(module, "UiaReturnRawElementProvider", api.returnRawElementProvider);
     lookUp(module, "UiaHostProviderFromHwnd", api.hostProviderFromHwnd);
     lookUp(module, "UiaRaiseAutomationEvent", api.raiseAutomationEvent);

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if defined(_MSC_VER)
+#include <malloc.h>  // _resetstkoflw
+#endif
 
 #include "engine/core/setup_lines.h"
 #include "engine/win32/host_services.h"
@@ -64,8 +67,9 @@ HMODULE LoadInstallModule(const char* path, DWORD* error) { return LoadInstallMo
 
 HMODULE LoadInstallModuleWith(LibraryLoader load, const char* path, DWORD* error) {
     // The path is absolute, so DLL_LOAD_DIR means the module's own folder: its
-    // dependencies may lie beside it. The current directory and PATH are never searched.
-    HMODULE module = load(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // dependencies may lie beside it. Otherwise the system folder only: not the
+    // program's folder (DEFAULT_DIRS would add it), nor the current directory or PATH.
+    HMODULE module = load(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Systems without the flags refuse them. The altered search also starts beside the
     // module; the front-end has taken the current directory out of it on such systems.
     if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
@@ -422,6 +426,8 @@ EntryOutcome CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
     KeepRoomForStackOverflow();
     EntryOutcome outcome;
     outcome.result = kvCallEntryGuarded(entry, host, &outcome);
+    // The overflow used the guard page up; whatever this thread runs next needs one.
+    if (outcome.crashed && outcome.exceptionCode == EXCEPTION_STACK_OVERFLOW) KeepRoomForStackOverflow();
     return outcome;
 }
 
@@ -464,6 +470,7 @@ EntryOutcome CallInstallEntry(InstallEntry entry, InstallHostInterface* host) {
         outcome.result = CallEntryKeepingStack(entry, host);
     } __except (RecordCrash(GetExceptionInformation(), outcome)) {
         outcome.result = 0;
+        if (outcome.exceptionCode == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
     }
     return outcome;
 }

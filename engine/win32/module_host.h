@@ -53,7 +53,8 @@ bool BuildModulePath(const char* directory, const char* moduleFileName, char (&p
                      DWORD* refusal = nullptr);
 
 // Loads the module by its full path. Its own dependencies are found beside it and in the
-// system folder; nothing is taken from the current directory or PATH. On failure returns
+// system folder only; nothing is taken from the program's folder (unless the module lies
+// there), the current directory or PATH. On failure returns
 // null and stores GetLastError() of the load in *error (when error is not null).
 HMODULE LoadInstallModule(const char* path, DWORD* error);
 

@@ -318,14 +318,15 @@ static void RollBack(InstallRun *run) {
 
 /* A DLL of the module's own, loaded at run time. The host searches only the system
  * folder for bare names, so the path is built from programDirectory; DLL_LOAD_DIR lets
- * the helper's own imports come from beside it too. Optional: the sample has none. */
+ * the helper's own imports come from beside it too, and SYSTEM32 (not DEFAULT_DIRS,
+ * which adds the installer's folder) the system's. Optional: the sample has none. */
 static void ReportHelper(const InstallHostInterface *host) {
     char path[SAMPLE_PATH_SIZE];
     const char *result = "sample_helper.dll: not found";
     if (host->programDirectory != NULL &&
         SampleJoinPath(path, sizeof path, host->programDirectory, "sample_helper.dll") &&
         GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
-        result = LoadLibraryExA(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != NULL
+        result = LoadLibraryExA(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32) != NULL
                      ? "sample_helper.dll: found and loaded"
                      : "sample_helper.dll: found, but it cannot be loaded";
     }

@@ -1,6 +1,7 @@
 // kelvane.exe's main dialog and installation, driven from outside: the welcome text,
 // the console and the log, load failures, the running guard, both entry conventions,
-// the module's own owner window, a module's dependency and over-long names.
+// the module's own owner window, the user's log viewer, a module's dependency and
+// over-long names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,6 +34,35 @@ LRESULT ConsoleAttribute(HWND console) {
     SendMessageTimeoutA(console, CONM_GETATTR, 0, 0, SMTO_ABORTIFHUNG, 5000, &attribute);
     return static_cast<LRESULT>(attribute);
 }
+
+// The user's own classes (writable unelevated) send .log files to a command that leaves
+// viewer-elevated.txt in folder when it runs at high integrity, then viewer-started.txt.
+// What was there before comes back at the end.
+class UserLogAssociation {
+public:
+    explicit UserLogAssociation(const std::string& folder) {
+        LONG size = sizeof previous_;
+        hadOne_ = RegQueryValueA(HKEY_CURRENT_USER, kExtension, previous_, &size) == ERROR_SUCCESS;
+        char system[MAX_PATH] = "";
+        GetSystemDirectoryA(system, MAX_PATH);
+        const std::string command = "\"" + std::string(system) + "\\cmd.exe\" /d /s /c \"(whoami /groups | find " +
+                                    "\"S-1-16-12288\" >nul && type nul > \"" + folder + "viewer-elevated.txt\") & " +
+                                    "type nul > \"" + folder + "viewer-started.txt\" & rem \"%1\"\"";
+        RegSetValueA(HKEY_CURRENT_USER, kExtension, REG_SZ, "kvtest.logfile", 0);
+        RegSetValueA(HKEY_CURRENT_USER, "Software\\Classes\\kvtest.logfile\\shell\\open\\command", REG_SZ,
+                     command.c_str(), 0);
+    }
+    ~UserLogAssociation() {
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\kvtest.logfile");
+        if (hadOne_) RegSetValueA(HKEY_CURRENT_USER, kExtension, REG_SZ, previous_, 0);
+        if (!hadOne_) RegDeleteTreeA(HKEY_CURRENT_USER, kExtension);
+    }
+
+private:
+    static constexpr const char* kExtension = "Software\\Classes\\.log";
+    char previous_[260] = "";
+    bool hadOne_ = false;
+};
 
 std::vector<std::string> Welcome() { return {"Running setup installation", kWelcome}; }
 
@@ -224,8 +254,9 @@ TEST(Installation, CdeclModulePrintsThroughTheHostAndNothingEndsTheDialogWhileIt
     CloseHandle(release);
 }
 
-TEST(Installation, StdcallModuleFailingWith256SeesTheIconsAndOwnsTheLogQuestion) {
+TEST(Installation, StdcallModuleFailingWith256SeesTheIconsOwnsTheLogQuestionAndTheUsersViewerRunsOnlyAsTheUser) {
     Installation installation;
+    const UserLogAssociation association(installation.dir());
     installation.writeSetup("My Program", "module.dll");
     installation.writeDocuments();
     installation.addModule("kvtest_stdcall.dll", "module.dll",
@@ -256,7 +287,19 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsAndOwnsTheLogQuestion)
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 512u) << "the viewer is started, not waited for";
-    EXPECT_EQ(installation.logRecords(),
+    // The installer runs elevated: the viewer the user's classes name must be started by
+    // the desktop's shell, as the user; without a shell by nobody, and the log says why.
+    std::vector<std::string> records = installation.logRecords();
+    const std::string noShell = "The log is not opened as the user through the desktop shell (";
+    const bool shellMissing = !records.empty() && records.back().rfind(noShell, 0) == 0;
+    if (shellMissing) records.pop_back();
+    const DWORD start = GetTickCount();  // without a shell: time for a wrongly made launch to show
+    while (!installation.exists("viewer-started.txt") && GetTickCount() - start < (shellMissing ? 3000 : kTimeout)) {
+        Sleep(50);
+    }
+    EXPECT_NE(installation.exists("viewer-started.txt"), shellMissing) << "shell missing: " << shellMissing;
+    EXPECT_FALSE(installation.exists("viewer-elevated.txt")) << "the user's viewer ran elevated";
+    EXPECT_EQ(records,
               Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "icons ok", "\n",
                                  "bare: null", "\n", "full path: loaded", "\n", "last", "Installation failure."}));
 }

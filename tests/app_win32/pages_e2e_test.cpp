@@ -45,7 +45,7 @@ bool WineLoadsNativeRichEdit() {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) return true;
     char overrides[1024] = "";
     GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-    return strstr(overrides, "riched20=n") != nullptr;
+    return strstr(overrides, "riched20=n") != nullptr && strstr(overrides, "oleacc=n") != nullptr;
 }
 
 void Prepare(const Installation& installation) {
@@ -120,7 +120,7 @@ TEST(PagesDialog, ExitButtonWithAMissingDocumentShowsAnEmptyPage) {
     EXPECT_EQ(code, 0u);
 }
 
-TEST(PagesDialog, CloseBoxEndsAndAPlantedRichEditLibraryIsNotLoaded) {
+TEST(PagesDialog, CloseBoxEndsAndPlantedRichEditAndAccessibilityLibrariesAreNotLoaded) {
     Installation installation;
     Prepare(installation);
     // The program runs elevated from folders anyone can write to: a library planted
@@ -128,9 +128,11 @@ TEST(PagesDialog, CloseBoxEndsAndAPlantedRichEditLibraryIsNotLoaded) {
     // Wine prefers its own libraries: only with riched20=n,b in WINEDLLOVERRIDES (which
     // CTest sets) does it load a planted copy that the search reaches.
     if (!WineLoadsNativeRichEdit()) {
-        GTEST_SKIP() << "the planted library cannot load here; set WINEDLLOVERRIDES=riched20=n,b";
+        GTEST_SKIP() << "the planted library cannot load here; set WINEDLLOVERRIDES=riched20=n,b;oleacc=n,b";
     }
     installation.copyFromBin("kvtest_planted.dll", "riched20.dll");
+    // oleacc is no KnownDLL: a static import of it would load this copy before WinMain.
+    installation.copyFromBin("kvtest_planted_oleacc.dll", "OLEACC.dll");
     Program program(installation);
     program.answerStartupWarnings();
     const Pages pages(program.waitPagesDialog());
@@ -141,6 +143,16 @@ TEST(PagesDialog, CloseBoxEndsAndAPlantedRichEditLibraryIsNotLoaded) {
     CloseBox(pages.dialog);
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(installation.exists("planted-loaded.txt"));
+
+    // The one-file sample, as authors ship it, in the same folder.
+    installation.copyFromBin("kelvane-sample-onefile.exe", "kelvane-sample-onefile.exe");
+    Program oneFile(installation, Launch{"kelvane-sample-onefile.exe", "", false});
+    const Pages samplePages(oneFile.waitPagesDialog());
+    ASSERT_NE(samplePages.dialog, nullptr);
+    CloseBox(samplePages.dialog);
+    ASSERT_TRUE(oneFile.waitExit(code));
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(installation.exists("planted-loaded.txt"));
 }

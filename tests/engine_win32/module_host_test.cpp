@@ -144,7 +144,7 @@ static HMODULE WINAPI LoaderWithoutSearchFlags(LPCSTR path, HANDLE, DWORD flags)
 
 TEST(ModuleHost, OlderSystemRefusingTheSearchFlagsGetsTheAlteredSearchPathLoad) {
     EXPECT_EQ(LoadInstallModuleWith(LoaderWithoutSearchFlags, "C:\\m.dll", nullptr), GetModuleHandleA(nullptr));
-    EXPECT_EQ(g_loadFlags, (std::vector<DWORD>{LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS,
+    EXPECT_EQ(g_loadFlags, (std::vector<DWORD>{LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32,
                                                LOAD_WITH_ALTERED_SEARCH_PATH}));
 }
 

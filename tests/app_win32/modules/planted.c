@@ -1,5 +1,7 @@
 /* Planted under a system library's name beside the program: when it is loaded it leaves
- * planted-loaded.txt beside itself, which the tests look for. Does nothing else. */
+ * planted-loaded.txt beside itself, which the tests look for. Does nothing else. Built
+ * with KVTEST_OLEACC it also exports failing stand-ins of what a static import of oleacc
+ * would want, so that such an import would load it (and run DllMain). */
 #include <windows.h>
 
 #include <string.h>
@@ -19,3 +21,16 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     }
     return TRUE;
 }
+
+#ifdef KVTEST_OLEACC
+LRESULT WINAPI KvLresultFromObject(const GUID *iid, WPARAM wparam, void *object) {
+    (void)iid, (void)wparam, (void)object;
+    return E_FAIL;
+}
+
+HRESULT WINAPI KvAccessibleObjectFromWindow(HWND window, DWORD id, const GUID *iid, void **out) {
+    (void)window, (void)id, (void)iid;
+    if (out != NULL) *out = NULL;
+    return E_FAIL;
+}
+#endif

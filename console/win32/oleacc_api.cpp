@@ -1,0 +1,36 @@
+// Run-time lookup of oleacc.dll. Must never make the console depend on the DLL at load
+// time: a missing DLL or entry point leaves a null pointer that callers skip.
+#include "oleacc_api.h"
+
+#include "system_library.h"
+
+namespace console {
+namespace win32 {
+namespace oleacc {
+
+namespace {
+
+template <typename Function>
+void lookUp(HMODULE module, const char* name, Function& slot) {
+    slot = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                             : nullptr;
+}
+
+Api load() {
+    Api api = {};
+    HMODULE module = loadSystemLibrary(L"oleacc.dll");
+    lookUp(module, "LresultFromObject", api.lresultFromObject);
+    lookUp(module, "AccessibleObjectFromWindow", api.accessibleObjectFromWindow);
+    return api;
+}
+
+}  // namespace
+
+const Api& api() {
+    static const Api loaded = load();  // thread-safe first use
+    return loaded;
+}
+
+}  // namespace oleacc
+}  // namespace win32
+}  // namespace console
