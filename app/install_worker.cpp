@@ -20,6 +20,7 @@
 #include "engine/win32/print_services.h"
 #include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
+#include "engine/win32/std_streams.h"
 
 namespace app {
 
@@ -47,6 +48,17 @@ void ReportCrash(const EntryOutcome& outcome) {
     ShowHostText(report);
     ShowHostText("\n");
     SetConsoleColor(kNormal);
+}
+
+// Unattended, a crash ends the run from here: the window thread may be waiting on a
+// lock the module abandoned, so nothing goes through it, the console included. The
+// records are written by this thread alone.
+[[noreturn]] void EndAfterCrash(const EntryOutcome& outcome) {
+    char report[512];
+    ComposeCrashReport(outcome, report, sizeof report);
+    WriteLogLine(report);
+    MirrorNote(report);
+    EndUnattendedRun(kExitFailed, "Installation failure.");
 }
 
 }  // namespace
@@ -118,7 +130,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     const HWND dialogWindow = static_cast<CkelvaneDlg*>(block->owner)->mainWindow();
     block->host.mainWindow = dialogWindow;
 
+    SetPayloadModuleRunning(true);
     const EntryOutcome outcome = CallInstallEntry(block->entry, &block->host);
+    SetPayloadModuleRunning(outcome.crashed);  // a crashed module is not unloaded: its detach could crash too
+    if (outcome.crashed && Unattended()) EndAfterCrash(outcome);
     if (outcome.crashed) ReportCrash(outcome);
     const bool succeeded = !outcome.crashed && (outcome.result & 0xFFu) != 0;
 

@@ -1,38 +1,50 @@
-// One-file installers on Win32. The program runs elevated, so the unpacking is where
-// another process could slip its own DLL in: the folder admits nobody else, every file
-// is new, and each is checked again from disk through a handle that keeps it as checked
-// until the module is loaded.
+// One-file installers on Win32: unpacking, holding and removing. Never reuses a folder or
+// file that exists and never finds anything again by a path someone else could change.
 #include "engine/win32/embedded_payload.h"
 
 #include <wincrypt.h>
 
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "engine/core/archive.h"
+#include "engine/core/archive_names.h"
 #include "engine/core/sha256.h"
 #include "engine/win32/locked_folder.h"
+#include "engine/win32/nt_files.h"
+#include "engine/win32/tree_removal.h"
+#include "engine/win32/unpack_location.h"
 
+// The program runs elevated, so the unpacking is where another process could slip its own
+// DLL in: the folder admits nobody else and is held from its making to its removal, every
+// file is new and checked again from disk through a handle that keeps it as checked until
+// the module is loaded.
 namespace engine::win32 {
 
 namespace {
 
 constexpr uint64_t kProgressAbove = 4u << 20;
+constexpr size_t kFolderNameLength = 8 + 32;  // "kelvane-" and 32 hexadecimal digits
 
 const uint8_t* g_archive = nullptr;
 size_t g_archiveSize = 0;
 ArchiveIndex g_index;
-std::string g_folder;  // with its trailing backslash, once unpacked
+RunAccount g_account = RunAccount::elevated;
+std::wstring g_parent;  // decided at start, with its trailing backslash
 
-struct HeldFile {
-    std::string path;
+HANDLE volatile g_root = nullptr;  // the unpacking folder, held from its making to its removal
+std::wstring g_folder;             // its path, with the trailing backslash
+std::string g_folderAnsi;
+
+struct Held {
+    std::wstring path;  // full for files, relative to the folder for sub-folders
     HANDLE handle;
 };
-std::vector<HeldFile> g_held;
-std::vector<std::string> g_made;  // files and sub-folders made, in order
+std::vector<Held> g_files;
+std::vector<Held> g_subFolders;  // parents before their children
+std::wstring g_modulePath;       // the file kept open for the loader
+volatile LONG g_moduleRunning = 0;
 
 bool WriteChunk(void* context, const uint8_t* bytes, size_t size) {
     HANDLE file = static_cast<HANDLE>(context);
@@ -46,10 +58,10 @@ bool WriteChunk(void* context, const uint8_t* bytes, size_t size) {
     return true;
 }
 
-std::string SystemText(const char* what, DWORD code) {
-    char text[96];
-    snprintf(text, sizeof text, "%s (error %lu)", what, static_cast<unsigned long>(code));
-    return text;
+std::string SystemText(const std::string& what, DWORD code) {
+    char text[32];
+    snprintf(text, sizeof text, " (error %lu)", static_cast<unsigned long>(code));
+    return what + text;
 }
 
 // The bytes on disk, read through handle, against the archive's size and SHA-256.
@@ -72,82 +84,175 @@ bool MatchesOnDisk(HANDLE handle, const ArchiveEntry& entry) {
     return total == entry.size && memcmp(digest, entry.sha256, sizeof digest) == 0;
 }
 
-// Sub-folders of an entry's path, made inside the locked folder (they take its access
-// list); each made one is noted for removal.
-bool MakeParents(const std::string& relative) {
-    for (size_t at = relative.find('\\'); at != std::string::npos; at = relative.find('\\', at + 1)) {
-        const std::string folder = g_folder + relative.substr(0, at);
-        if (CreateDirectoryA(folder.c_str(), nullptr)) {
-            g_made.push_back(folder);
-        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return false;
-        }
-    }
-    return true;
+bool Utf8ToWide(const std::string& text, std::wstring* out) {
+    if (text.empty() || text.size() > 32767) return false;
+    const int length = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (needed <= 0) return false;
+    out->assign(static_cast<size_t>(needed), L'\0');
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, &(*out)[0], needed) == needed;
 }
 
-bool UnpackEntry(const ArchiveEntry& entry, std::string* failure) {
-    const std::string path = g_folder + entry.path;
-    if (!MakeParents(entry.path)) {
-        *failure = SystemText(("cannot make the folder of " + entry.path).c_str(), GetLastError());
+// The folder's path in the ANSI code page, which the module's programDirectory is in;
+// false when a character has no exact counterpart there.
+bool ToAnsiExactly(const std::wstring& text, std::string* out) {
+    const int length = static_cast<int>(text.size());
+    BOOL lossy = FALSE;
+    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr,
+                                           &lossy);
+    if (needed <= 0 || lossy) return false;
+    out->assign(static_cast<size_t>(needed), '\0');
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, &(*out)[0], needed, nullptr,
+                               &lossy) == needed &&
+           !lossy;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The held folder of relative (empty: the unpacking folder), each missing part made and
+// held; null with *error.
+HANDLE HeldFolderOf(const std::wstring& relative, LockedFolderSecurity& security, DWORD* error) {
+    HANDLE parent = g_root;
+    size_t start = 0;
+    while (start < relative.size()) {
+        size_t end = relative.find(L'\\', start);
+        if (end == std::wstring::npos) end = relative.size();
+        const std::wstring sofar = relative.substr(0, end);
+        HANDLE found = nullptr;
+        for (const Held& held : g_subFolders) {
+            if (held.path == sofar) found = held.handle;
+        }
+        if (found == nullptr) {
+            found = CreateHeldFolder(parent, relative.substr(start, end - start), security, error);
+            if (found == nullptr) return nullptr;
+            g_subFolders.push_back(Held{sofar, found});
+        }
+        parent = found;
+        start = end + 1;
+    }
+    return parent;
+}
+
+bool UnpackEntry(const ArchiveEntry& entry, LockedFolderSecurity& security, std::string* failure) {
+    std::wstring relative;
+    if (!Utf8ToWide(entry.path, &relative)) {
+        *failure = entry.path + " is not a valid name";
         return false;
     }
-    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const size_t slash = relative.rfind(L'\\');
+    DWORD error = 0;
+    if (HeldFolderOf(slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash), security, &error) ==
+        nullptr) {
+        *failure = SystemText("cannot make the folder of " + entry.path, error);
+        return false;
+    }
+    const std::wstring path = g_folder + relative;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.descriptor(), FALSE};
+    // Shares reading only so that the reader below can be opened from it.
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (writer == INVALID_HANDLE_VALUE) {
-        *failure = SystemText(("cannot create " + entry.path).c_str(), GetLastError());
+        *failure = SystemText("cannot create " + entry.path, GetLastError());
         return false;
     }
-    g_made.push_back(path);
     std::string why;
     const bool written = ExtractEntry(g_archive, g_archiveSize, entry, WriteChunk, writer, &why);
     const DWORD writeError = GetLastError();
-    const bool closed = CloseHandle(writer) != FALSE;
-    if (!written || !closed) {
-        *failure = why.empty() ? SystemText(("cannot write " + entry.path).c_str(), writeError) : why;
+    // The file is never without a handle of ours: a bridge that admits the writer, then the
+    // reader that shares reading only. From then until it is closed nobody can change,
+    // rename or delete the file; one who wrote in the moment between is caught by the hash
+    // below, one who still holds it makes the reader fail.
+    HANDLE bridge = written ? ReOpenFile(writer, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0)
+                            : INVALID_HANDLE_VALUE;
+    const DWORD bridgeError = GetLastError();
+    CloseHandle(writer);
+    if (bridge == INVALID_HANDLE_VALUE) {
+        *failure = !why.empty() ? why : SystemText("cannot write " + entry.path, written ? bridgeError : writeError);
         return false;
     }
-    // Read back through a handle that shares reading only: from here until it is closed
-    // nobody can change, rename or delete the file, and what was checked is what loads.
-    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE reader = ReOpenFile(bridge, GENERIC_READ, FILE_SHARE_READ, 0);
+    const DWORD readerError = GetLastError();
+    CloseHandle(bridge);
     if (reader == INVALID_HANDLE_VALUE) {
-        *failure = SystemText(("cannot open " + entry.path + " again").c_str(), GetLastError());
+        *failure = SystemText("cannot hold " + entry.path, readerError);
         return false;
     }
-    g_held.push_back(HeldFile{path, reader});
-    if (!MatchesOnDisk(reader, entry)) {
+    g_files.push_back(Held{path, reader});
+    BY_HANDLE_FILE_INFORMATION information = {};
+    DWORD fileAttributes = 0, tag = 0;
+    if (!GetFileInformationByHandle(reader, &information) || information.nNumberOfLinks != 1 ||
+        !AttributesOf(reader, &fileAttributes, &tag) || (fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        !MatchesOnDisk(reader, entry)) {
         *failure = entry.path + " changed on disk after it was written";
         return false;
     }
     return true;
 }
 
-std::string UniqueFolderName() {
+std::wstring UniqueFolderName() {
     uint8_t random[16];
     HCRYPTPROV provider = 0;
-    const bool ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL,
+    const bool ok = CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
                                          CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
                     CryptGenRandom(provider, sizeof random, random);
     if (provider != 0) CryptReleaseContext(provider, 0);
-    if (!ok) return std::string();
-    char name[48] = "kelvane-";
-    for (size_t i = 0; i < sizeof random; ++i) snprintf(name + 8 + 2 * i, 3, "%02x", random[i]);
+    if (!ok) return std::wstring();
+    std::wstring name = L"kelvane-";
+    const wchar_t digits[] = L"0123456789abcdef";
+    for (uint8_t byte : random) {
+        name += digits[byte >> 4];
+        name += digits[byte & 15];
+    }
     return name;
 }
 
-std::string TempFolder() {
-    char path[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(sizeof path, path);
-    if (length == 0 || length >= sizeof path) return std::string();
-    std::string folder(path, length);
-    if (folder.back() != '\\') folder += '\\';
-    return folder;
+// A fresh folder under the parent decided at start, held in g_root.
+bool MakeUnpackingFolder(LockedFolderSecurity& security, std::string* failure) {
+    std::string why;
+    HANDLE parent = OpenUnpackParent(g_parent, &why);
+    if (parent == nullptr) {
+        *failure = why;
+        return false;
+    }
+    DWORD error = ERROR_ALREADY_EXISTS;
+    std::wstring name;
+    // A name that is taken is never used; a few fresh draws, then give up.
+    for (int attempt = 0; attempt < 4 && error == ERROR_ALREADY_EXISTS; ++attempt) {
+        name = UniqueFolderName();
+        if (name.empty()) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
+        g_root = CreateHeldFolder(parent, name, security, &error);
+    }
+    CloseHandle(parent);
+    if (g_root == nullptr) {
+        *failure = SystemText("cannot create a private folder for the installation files", error);
+        return false;
+    }
+    g_folder = g_parent + name + L"\\";
+    return true;
+}
+
+void UnloadPayloadModule() {
+    if (g_modulePath.empty() || InterlockedCompareExchange(&g_moduleRunning, 0, 0) != 0) return;
+    // Each press of Install that loaded it and then failed left a reference of its own.
+    for (int reference = 0; reference < 16; ++reference) {
+        HMODULE module = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, g_modulePath.c_str(), &module) ||
+            !FreeLibrary(module)) {
+            return;
+        }
+    }
 }
 
 }  // namespace
 
 bool CheckEmbeddedPayload(std::string* failure) {
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(kArchiveResourceId), MAKEINTRESOURCEA(10));  // RT_RCDATA
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(kArchiveResourceId), MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (found == nullptr) return true;
     HGLOBAL loaded = LoadResource(nullptr, found);
     const auto* bytes = static_cast<const uint8_t*>(loaded != nullptr ? LockResource(loaded) : nullptr);
@@ -161,6 +266,11 @@ bool CheckEmbeddedPayload(std::string* failure) {
         *failure = index.failure;
         return false;
     }
+    g_account = CurrentRunAccount();
+    if (!UnpackParentFor(g_account, &g_parent, failure)) return false;
+    std::vector<std::string> paths;
+    for (const ArchiveEntry& entry : index.entries) paths.push_back(entry.path);
+    if (!CheckArchiveNames(paths, g_parent.size() + kFolderNameLength + 1, failure)) return false;
     g_archive = bytes;
     g_archiveSize = size;
     g_index = std::move(index);
@@ -170,33 +280,22 @@ bool CheckEmbeddedPayload(std::string* failure) {
 bool HasEmbeddedPayload() { return g_archive != nullptr; }
 
 bool UnpackEmbeddedPayload(std::string* folder, std::string* failure, void (*progress)(const char* text)) {
-    if (!g_folder.empty()) {
-        *folder = g_folder;
+    if (g_root != nullptr) {
+        *folder = g_folderAnsi;
         return true;
     }
-    const std::string temp = TempFolder();
-    DWORD error = ERROR_ALREADY_EXISTS;
-    std::string path;
-    // A name that is taken is never used; a few fresh draws, then give up.
-    for (int attempt = 0; attempt < 4 && error == ERROR_ALREADY_EXISTS; ++attempt) {
-        const std::string name = UniqueFolderName();
-        if (temp.empty() || name.empty()) {
-            error = temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_NOT_ENOUGH_MEMORY;
-            break;
-        }
-        path = temp + name;
-        if (CreateLockedFolder(path, &error)) error = ERROR_SUCCESS;
-    }
-    if (error != ERROR_SUCCESS) {
-        *failure = SystemText("cannot create a private folder for the installation files", error);
+    LockedFolderSecurity security(g_account);
+    if (!MakeUnpackingFolder(security, failure)) return false;
+    if (!ToAnsiExactly(g_folder, &g_folderAnsi)) {
+        *failure = "the temporary folder's name has characters the module cannot be given";
+        RemovePayloadFolder();
         return false;
     }
-    g_folder = path + "\\";
     const bool tell = progress != nullptr && g_index.totalSize > kProgressAbove;
     uint64_t done = 0;
     char line[160];
     for (size_t i = 0; i < g_index.entries.size(); ++i) {
-        if (!UnpackEntry(g_index.entries[i], failure)) {
+        if (!UnpackEntry(g_index.entries[i], security, failure)) {
             RemovePayloadFolder();
             return false;
         }
@@ -207,125 +306,56 @@ bool UnpackEmbeddedPayload(std::string* folder, std::string* failure, void (*pro
             progress(line);
         }
     }
-    *folder = g_folder;
+    *folder = g_folderAnsi;
     return true;
 }
 
 void ReleasePayloadFiles(const char* keep) {
-    for (HeldFile& held : g_held) {
-        if (held.handle == nullptr || (keep != nullptr && _stricmp(held.path.c_str(), keep) == 0)) continue;
+    std::wstring kept;
+    if (keep != nullptr) {
+        // As the loader reads the ANSI path it is given.
+        const int needed = MultiByteToWideChar(CP_ACP, 0, keep, -1, nullptr, 0);
+        if (needed > 1) {
+            kept.assign(static_cast<size_t>(needed), L'\0');
+            MultiByteToWideChar(CP_ACP, 0, keep, -1, &kept[0], needed);
+            kept.resize(static_cast<size_t>(needed) - 1);
+        }
+    }
+    for (Held& held : g_files) {
+        if (held.handle == nullptr) continue;
+        if (!kept.empty() && SamePath(held.path, kept)) {
+            g_modulePath = held.path;
+            continue;
+        }
         CloseHandle(held.handle);
         held.handle = nullptr;
     }
 }
 
-namespace {
-
-// What RemovePayloadFolder may not leave to a helper: the folder is ours only if it is
-// the temp folder's "kelvane-" and 32 hexadecimal digits.
-bool IsOurFolderName(const std::string& folder) {
-    const std::string temp = TempFolder();
-    if (temp.empty() || folder.size() != temp.size() + 40 || _strnicmp(folder.c_str(), temp.c_str(), temp.size()) != 0 ||
-        folder.compare(temp.size(), 8, "kelvane-") != 0) {
-        return false;
-    }
-    for (size_t i = temp.size() + 8; i < folder.size(); ++i) {
-        if (!isxdigit(static_cast<unsigned char>(folder[i]))) return false;
-    }
-    return true;
-}
-
-// Calls visit(path, attributes) for each entry of folder (no trailing backslash).
-template <typename Visit>
-void ForEachEntry(const std::string& folder, Visit visit) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = entry.cFileName;
-        if (name != "." && name != "..") visit(folder + "\\" + name, entry.dwFileAttributes);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-}
-
-// A folder to descend into: links are handled as links, never followed.
-bool IsRealFolder(DWORD attributes) {
-    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
-}
-
-// Files and folders below folder, deepest first. True when folder is gone.
-bool RemoveTree(const std::string& folder) {
-    ForEachEntry(folder, [](const std::string& path, DWORD attributes) {
-        if (IsRealFolder(attributes)) {
-            RemoveTree(path);
-        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            RemoveDirectoryA(path.c_str());
-        } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
-        }
-    });
-    return RemoveDirectoryA(folder.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
-void ScheduleTreeRemoval(const std::string& folder) {
-    ForEachEntry(folder, [](const std::string& path, DWORD attributes) {
-        if (IsRealFolder(attributes)) {
-            ScheduleTreeRemoval(path);
-        } else {
-            MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
-    });
-    MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
-// The loaded module cannot go while this process lives: a copy of the program waits for
-// its end and removes the rest. True when one was started.
-bool StartFolderRemover(const std::string& folder) {
-    char program[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-    if (length == 0 || length >= sizeof program) return false;
-    std::string commandLine = std::string("\"") + program + "\" /kelvane-remove-folder=" +
-                              std::to_string(GetCurrentProcessId()) + ":\"" + folder + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(program, &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &started)) {
-        return false;
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return true;
-}
-
-}  // namespace
+void SetPayloadModuleRunning(bool running) { InterlockedExchange(&g_moduleRunning, running ? 1 : 0); }
 
 void RemovePayloadFolder() {
-    if (g_folder.empty()) return;
-    ReleasePayloadFiles(nullptr);
-    const std::string root = g_folder.substr(0, g_folder.size() - 1);
-    g_made.clear();
-    g_held.clear();
+    HANDLE root = InterlockedExchangePointer(const_cast<HANDLE*>(&g_root), nullptr);
+    if (root == nullptr) return;
+    UnloadPayloadModule();
+    for (const Held& held : g_files) {
+        if (held.handle != nullptr) CloseHandle(held.handle);
+    }
+    // Children are opened afresh relative to their parents, which our own holds (no
+    // delete sharing) would refuse; the unpacking folder itself stays held throughout.
+    for (size_t i = g_subFolders.size(); i > 0; --i) CloseHandle(g_subFolders[i - 1].handle);
+    std::vector<std::wstring> left;
+    const bool gone = RemoveTreeByHandle(root, g_folder.substr(0, g_folder.size() - 1), &left);
+    CloseHandle(root);
+    // Deleted by path at restart as SYSTEM: safe only because no one but SYSTEM and
+    // Administrators can put anything (a junction) into this folder meanwhile. An
+    // unelevated run's folder admits the user, and may not schedule anyway.
+    if (!gone && g_account != RunAccount::unelevated) ScheduleRemovalAtRestart(left);
+    g_files.clear();
+    g_subFolders.clear();
+    g_modulePath.clear();
     g_folder.clear();
-    if (!RemoveTree(root) && !StartFolderRemover(root)) ScheduleTreeRemoval(root);
-}
-
-int RunFolderRemover(const std::string& request) {
-    const size_t colon = request.find(':');
-    const std::string folder = colon == std::string::npos ? std::string() : request.substr(colon + 1);
-    if (!IsOurFolderName(folder)) return 1;  // never anything else, whoever asks
-    const DWORD parent = static_cast<DWORD>(strtoul(request.c_str(), nullptr, 10));
-    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent)) {
-        WaitForSingleObject(process, 60000);
-        CloseHandle(process);
-    }
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        if (RemoveTree(folder)) return 0;
-        Sleep(250);
-    }
-    ScheduleTreeRemoval(folder);
-    return 0;
+    g_folderAnsi.clear();
 }
 
 }  // namespace engine::win32

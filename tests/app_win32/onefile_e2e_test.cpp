@@ -1,6 +1,6 @@
-// One-file installers: the sample with its module and payload inside, copied alone into
-// an empty folder, installs from a private folder that is gone afterwards; a copy with
-// one byte of its payload flipped refuses to run and writes nothing.
+// One-file installers: the sample, copied alone into an empty folder, installs from a
+// private folder under %windir%\Temp (the tests run elevated) gone when it ends, starting
+// nothing by its own path; a copy with a flipped payload byte refuses and writes nothing.
 #include <gtest/gtest.h>
 #include <aclapi.h>
 
@@ -52,11 +52,18 @@ void ExpectInstalled() {
     }
 }
 
-// Folders of the run's temp folder that the program made for unpacking.
-std::vector<std::string> UnpackFolders(const Installation& installation) {
+// Where an elevated run unpacks: never the temp folder its environment names.
+std::string UnpackParent() {
+    char windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(windows, length) + "\\Temp\\" : std::string();
+}
+
+// Unpacking folders of the program in that folder, by name.
+std::vector<std::string> UnpackFolders() {
     std::vector<std::string> found;
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((installation.tempDir() + "kelvane-*").c_str(), &entry);
+    HANDLE search = FindFirstFileA((UnpackParent() + "kelvane-*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return found;
     do found.push_back(entry.cFileName);
     while (FindNextFileA(search, &entry));
@@ -64,22 +71,25 @@ std::vector<std::string> UnpackFolders(const Installation& installation) {
     return found;
 }
 
-// The access list of folder, as the system keeps it: protected, only SYSTEM,
-// Administrators and us. Wine keeps no access lists on files (it shows one made from the
-// Unix mode), so there only the descriptor as built is checked (engine_win32_test).
+// The access list of folder, as the system keeps it: protected, only SYSTEM and
+// Administrators, owned by Administrators. Wine keeps no access lists on files (it shows
+// one made from the Unix mode), so there only the descriptor as built is checked
+// (engine_win32_test).
 void ExpectLockedDown(const std::string& folder) {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) return;
     PACL dacl = nullptr;
+    PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                    nullptr, &descriptor),
+    ASSERT_EQ(GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                    &owner, nullptr, &dacl, nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "inherits from the temp folder";
     ASSERT_NE(dacl, nullptr);
-    EXPECT_EQ(dacl->AceCount, 3);
+    EXPECT_EQ(dacl->AceCount, 2);
     for (WORD i = 0; i < dacl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
@@ -88,11 +98,8 @@ void ExpectLockedDown(const std::string& folder) {
     LocalFree(descriptor);
 }
 
-// The loaded module outlives the process by a moment: a copy of the program removes the
-// rest of the folder once it has ended.
-void ExpectGoneSoon(const std::string& folder) {
-    const DWORD start = GetTickCount();
-    while (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 20000) Sleep(50);
+// The program removes the folder itself before it ends: nothing is left to a helper.
+void ExpectGone(const std::string& folder) {
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES) << folder << " is still there";
 }
 
@@ -115,14 +122,14 @@ TEST(OneFile, CopiedAloneInstallsFromAPrivateFolderThatIsGoneAfterwards) {
     std::string folder;
     ASSERT_TRUE(program.waitUntil(
         [&] { return !(folder = FindRecord(installation, "Program folder: ")).empty(); }, "the module's folder"));
-    EXPECT_EQ(folder.rfind(installation.tempDir() + "kelvane-", 0), 0u) << folder;
-    EXPECT_EQ(folder.size(), installation.tempDir().size() + 8 + 32 + 1) << "an unguessable name: " << folder;
+    EXPECT_EQ(folder.rfind(UnpackParent() + "kelvane-", 0), 0u) << folder;
+    EXPECT_EQ(folder.size(), UnpackParent().size() + 8 + 32 + 1) << "an unguessable name: " << folder;
     ExpectLockedDown(folder);
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 0u);
     ExpectInstalled();
-    ExpectGoneSoon(folder);
+    ExpectGone(folder);
 
     // Interactively, the same installer from its own pages to the log question.
     ShipAlone(installation);
@@ -130,12 +137,19 @@ TEST(OneFile, CopiedAloneInstallsFromAPrivateFolderThatIsGoneAfterwards) {
     const HWND dialog = AcceptLicence(again, false);
     ASSERT_NE(dialog, nullptr);
     Click(GetDlgItem(dialog, 1001));
+    // While it runs, its file is renamed and another program put at its path: whatever
+    // the end does, it must not start that one (elevated, as the installer is).
+    ASSERT_TRUE(again.waitUntil([] { return !UnpackFolders().empty(); }, "the unpacking folder"));
+    ASSERT_TRUE(MoveFileA((installation.dir() + kOneFile).c_str(), (installation.dir() + "renamed.exe").c_str()));
+    installation.copyFromBin("kvtest_marker.exe", kOneFile);
     again.answer("Installation finished.", "kelvane-sample-onefile");
     again.answer("View Log install", "Log", IDNO);
     ASSERT_TRUE(again.waitExit(code));
     EXPECT_EQ(code, 512u);
     ExpectInstalled();
-    for (const std::string& name : UnpackFolders(installation)) ExpectGoneSoon(installation.tempDir() + name);
+    EXPECT_TRUE(UnpackFolders().empty());
+    Sleep(1000);  // a process started at the end would have left its marker by now
+    EXPECT_FALSE(installation.exists("marker-ran.txt"));
 }
 
 TEST(OneFile, ADamagedInstallerSaysSoWritesNothingAndEndsWith1603) {
@@ -158,6 +172,6 @@ TEST(OneFile, ADamagedInstallerSaysSoWritesNothingAndEndsWith1603) {
     EXPECT_TRUE(windows.empty());
     EXPECT_FALSE(FindRecord(installation, "Message box \"kelvane-sample-onefile\": The installer is damaged").empty());
     EXPECT_EQ(installation.logRecords().back(), "Exit code 1603: the installation failed");
-    EXPECT_TRUE(UnpackFolders(installation).empty());
+    EXPECT_TRUE(UnpackFolders().empty());
     EXPECT_EQ(ReadAll(std::string(kTarget) + "readme.txt"), "(missing)");
 }
