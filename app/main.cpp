@@ -8,7 +8,7 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     app::RestrictDllSearchToSystemFolder();
-    app::StartRun(GetCommandLineA());
+    app::StartRun(GetCommandLineW());
     app::theApp.InitInstance();
     return 0;
 }

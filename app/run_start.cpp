@@ -1,14 +1,19 @@
 // Command line and run set-up. Unattended runs decide here, before any window, whether
 // they may install at all, and record why not: a deployment tool reads only the exit
-// code and the log, so neither may be left unexplained.
+// code and the log, so neither may be left unexplained. The command line is read as
+// UTF-16 and never converted to the ANSI code page for use: that best-fit conversion
+// turns some characters into quotes and slashes.
 #include "app/run_start.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/captions.h"
 #include "console/win32/answer_source.h"
@@ -27,7 +32,49 @@ namespace {
 using namespace engine::win32;
 
 // One per system: held from start to end of every run, checked by unattended ones.
-constexpr char kRunMutexName[] = "Global\\kelvane-installation";
+constexpr wchar_t kRunMutexName[] = L"Global\\kelvane-installation";
+// Only SYSTEM and Administrators may open it, and it belongs to Administrators; so a
+// name held by anything else is not an installer's.
+constexpr wchar_t kRunMutexSecurity[] = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)";
+// Without administrator rights the owner cannot be Administrators: the account's own.
+constexpr wchar_t kRunMutexSecurityUnelevated[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// UTF-16 to UTF-8; strict refuses unpaired surrogates (false), otherwise they become U+FFFD.
+bool ToUtf8(const wchar_t* wide, bool strict, std::string& utf8) {
+    const DWORD flags = strict ? WC_ERR_INVALID_CHARS : 0;
+    utf8.clear();
+    if (*wide == 0) return true;
+    const int length = WideCharToMultiByte(CP_UTF8, flags, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return false;
+    utf8.resize(static_cast<size_t>(length));
+    if (WideCharToMultiByte(CP_UTF8, flags, wide, -1, &utf8[0], length, nullptr, nullptr) != length) return false;
+    utf8.resize(static_cast<size_t>(length) - 1);
+    return true;
+}
+
+// Back to UTF-16 for the system's W functions; the text came from ToUtf8.
+std::wstring ToWide(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
+
+// For reading only (the log, the usage, the box): the ANSI code page of the other
+// records, '?' for what it lacks, never a best-fit look-alike.
+std::string ForDisplay(const std::string& utf8) {
+    const std::wstring wide = ToWide(utf8);
+    if (wide.empty()) return std::string();
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, "?", nullptr);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &text[0], length, "?", nullptr);
+    text.resize(static_cast<size_t>(length) - 1);
+    return text;
+}
 
 bool AnswerFromFile(void*, char* line, size_t size) { return NextAnswer(line, size); }
 
@@ -45,19 +92,6 @@ void ShowUsage(const char* text, bool toError, bool boxAllowed) {
     }
 }
 
-// A bad command line does not say reliably which mode was meant; any word naming an
-// unattended mode rules the box out.
-bool NamesUnattendedMode(const char* commandLine) {
-    const std::vector<std::string> words = engine::SplitCommandLine(commandLine);
-    for (size_t i = 1; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        if (w.size() < 2 || (w[0] != '/' && w[0] != '-')) continue;
-        const std::string name = w.substr(1, w.find('=') == std::string::npos ? std::string::npos : w.find('=') - 1);
-        if (_stricmp(name.c_str(), "quiet") == 0 || _stricmp(name.c_str(), "passive") == 0) return true;
-    }
-    return false;
-}
-
 // KELVANE_UI for the module, set before it is loaded: a C runtime inside the module
 // takes its copy of the environment when it starts, and the host's own runtime keeps
 // one too, so both the process environment and that copy get it.
@@ -69,19 +103,62 @@ void PublishUiMode(engine::UiMode mode) {
     _putenv(assignment);
 }
 
-// Held until the process ends; true when another run already held it. A mutex that
-// cannot be made at all never stops an installation.
-bool AnotherRunHoldsTheMutex() {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, kRunMutexName);
-    if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
-        // The name exists but this account may not open it: someone holds it.
-        return true;
+HANDLE CreateRunMutex(const wchar_t* security) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return nullptr;
     }
-    return mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, kRunMutexName);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return mutex;
+}
+
+enum class RunGuard { taken, heldByAnInstaller, squatted };
+
+// Takes the guard, held until the process ends. A name someone else made to block
+// installations (refusing access, or owned by an account that is not SYSTEM or
+// Administrators) gives squatted and holder says whose; a guard that cannot be made at
+// all never stops an installation either.
+RunGuard TakeRunGuard(std::string& holder) {
+    HANDLE mutex = CreateRunMutex(kRunMutexSecurity);
+    if (mutex == nullptr && GetLastError() == ERROR_INVALID_OWNER) mutex = CreateRunMutex(kRunMutexSecurityUnelevated);
+    const DWORD error = GetLastError();
+    if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return RunGuard::taken;
+    if (mutex == nullptr && error == ERROR_INVALID_HANDLE) {
+        holder = "an object that is not a mutex";  // an event or a section made under the name
+        return RunGuard::squatted;
+    }
+    if (mutex == nullptr && error != ERROR_ACCESS_DENIED) return RunGuard::taken;
+    // An installer's guard refuses nobody with administrator rights; without them,
+    // refusal proves nothing.
+    if (mutex == nullptr && !RunsAsAdministrator()) return RunGuard::heldByAnInstaller;
+    HANDLE readable = mutex != nullptr ? mutex : OpenMutexW(READ_CONTROL, FALSE, kRunMutexName);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD readError = readable == nullptr ? GetLastError()
+                                                : GetSecurityInfo(readable, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                                  &owner, nullptr, nullptr, nullptr, &descriptor);
+    RunGuard guard = RunGuard::squatted;
+    if (readError == ERROR_SUCCESS && IsSystemOrAdministrators(owner)) {
+        guard = RunGuard::heldByAnInstaller;  // our handle keeps it for later runs, as the taker's does
+    } else {
+        holder = readError == ERROR_SUCCESS ? SidText(owner)
+                                            : "an owner that cannot be read (error " + std::to_string(readError) + ")";
+        if (readable != nullptr) CloseHandle(readable);  // nothing of it is kept alive by us
+    }
+    if (descriptor != nullptr) LocalFree(descriptor);
+    return guard;
+}
+
+std::string SquattedGuardRecord(const std::string& holder) {
+    return "installation guard held by " + holder + ", not an installer";
 }
 
 // What the main dialog writes to the log once it has one (interactive runs).
-std::string g_pendingNote;
+std::vector<std::string> g_pendingNotes;
 
 std::string SystemErrorText(DWORD code) {
     char* text = nullptr;
@@ -115,21 +192,54 @@ void RefuseADamagedInstaller() {
     EndRun(kExitFailed, kExitFailed, "The installer is damaged: nothing was installed");
 }
 
-void OpenUnattendedLog(const engine::CommandLineOptions& options, const char* commandLine) {
+// Empty when the copy is open or none was asked for; else the sentence for the log.
+std::string OpenTheLogCopy(const std::string& path) {
+    LogCopyFailure failure;
+    if (path.empty() || OpenLogCopy(ToWide(path).c_str(), &failure)) return std::string();
+    return "The log copy " + ForDisplay(path) + " cannot be written: " +
+           (failure.reason.empty() ? SystemErrorText(failure.error) : failure.reason);
+}
+
+void OpenUnattendedLog(const engine::CommandLineOptions& options, const std::string& commandLine) {
     char version[32];
     ProgramVersion(version);
     const std::string header = std::string("Unattended run (") + engine::UiModeName(options.mode) + ") of kelvane " +
-                               version + "; command line: " + commandLine;
-    DWORD copyError = 0;
-    const bool copyOpen = options.logPath.empty() || OpenLogCopy(options.logPath.c_str(), &copyError);
+                               version + "; command line: " + ForDisplay(commandLine);
+    const std::string copyFailure = OpenTheLogCopy(options.logPath);
     OpenInstallLog(nullptr, header.c_str());
     MirrorNote(header.c_str());
-    if (!copyOpen) {
-        const std::string why = "The log copy " + options.logPath + " cannot be written: " +
-                                SystemErrorText(copyError) + "; the installation goes on without it";
+    if (!copyFailure.empty()) {
+        const std::string why = copyFailure + "; the installation goes on without it";
         WriteLogLine(why.c_str());
         MirrorNote(why.c_str());
     }
+}
+
+// Ends with 87 for a line that is no valid UTF-16 or has a bad word.
+engine::CommandLineParse ParseOrEnd(const wchar_t* wideLine, std::string& commandLine) {
+    engine::CommandLineParse parse;
+    if (!ToUtf8(wideLine, true, commandLine)) {
+        ToUtf8(wideLine, false, commandLine);  // enough to tell which mode was meant
+        parse = engine::ParseCommandLine(commandLine.c_str());
+        // Without a switch the line is ignored, as it always was, whatever it holds.
+        const engine::CommandLineOptions& o = parse.options;
+        if (parse.ok && o.mode == engine::UiMode::full && !o.acceptLicence && !o.mirrorToStdout && !o.help &&
+            o.logPath.empty() && o.answersPath.empty()) {
+            return parse;
+        }
+        parse.ok = false;
+        parse.error = "The command line is not valid UTF-16";
+    } else {
+        parse = engine::ParseCommandLine(commandLine.c_str());
+    }
+    if (!parse.ok) {
+        // A bad line does not say reliably which mode was meant; any word naming an
+        // unattended one rules the box out.
+        const std::string text = ForDisplay(parse.error) + "\r\n\r\n" + engine::kUsageText;
+        ShowUsage(text.c_str(), true, !engine::NamesUnattendedMode(commandLine.c_str()));
+        ExitProcess(kExitBadCommandLine);
+    }
+    return parse;
 }
 
 }  // namespace
@@ -152,16 +262,10 @@ void ProgramVersion(char (&out)[32]) {
     }
 }
 
-void StartRun(const char* commandLine) {
-    if (commandLine == nullptr) commandLine = "";
-    const engine::CommandLineParse parse = engine::ParseCommandLine(commandLine);
-    if (!parse.ok) {
-        const std::string text = parse.error + "\r\n\r\n" + engine::kUsageText;
-        ShowUsage(text.c_str(), true, !NamesUnattendedMode(commandLine));
-        ExitProcess(kExitBadCommandLine);
-    }
+void StartRun(const wchar_t* wideCommandLine) {
+    std::string commandLine;
+    const engine::CommandLineParse parse = ParseOrEnd(wideCommandLine == nullptr ? L"" : wideCommandLine, commandLine);
     const engine::CommandLineOptions& options = parse.options;
-    if (!options.removeFolder.empty()) ExitProcess(static_cast<UINT>(RunFolderRemover(options.removeFolder)));
     if (options.help) {
         ShowUsage(engine::kUsageText, false, true);
         ExitProcess(0);
@@ -176,11 +280,10 @@ void StartRun(const char* commandLine) {
         RefuseADamagedInstaller();
         // The interactive run takes the guard too, so that an unattended one started
         // meanwhile stays out; it never refuses to run itself.
-        AnotherRunHoldsTheMutex();
-        DWORD copyError = 0;
-        if (!options.logPath.empty() && !OpenLogCopy(options.logPath.c_str(), &copyError)) {
-            g_pendingNote = "The log copy " + options.logPath + " cannot be written: " + SystemErrorText(copyError);
-        }
+        std::string holder;
+        if (TakeRunGuard(holder) == RunGuard::squatted) g_pendingNotes.push_back(SquattedGuardRecord(holder));
+        const std::string copyFailure = OpenTheLogCopy(options.logPath);
+        if (!copyFailure.empty()) g_pendingNotes.push_back(copyFailure);
         return;
     }
 
@@ -190,13 +293,21 @@ void StartRun(const char* commandLine) {
         EndUnattendedRun(kExitLicenceNotAccepted,
                          "The licence was not accepted (/acceptlicence was not given): nothing was installed");
     }
-    if (AnotherRunHoldsTheMutex()) {
+    std::string holder;
+    const RunGuard guard = TakeRunGuard(holder);
+    if (guard == RunGuard::heldByAnInstaller) {
         EndUnattendedRun(kExitAlreadyRunning, "Another kelvane installation is running: nothing was installed");
+    }
+    if (guard == RunGuard::squatted) {
+        // Waiting for it would end every run with 1618, retried for ever: it blocks nothing.
+        const std::string record = SquattedGuardRecord(holder);
+        WriteLogLine(record.c_str());
+        MirrorNote(record.c_str());
     }
     if (!options.answersPath.empty()) {
         DWORD error = 0;
-        if (!LoadAnswers(options.answersPath.c_str(), &error)) {
-            const std::string why = "The answers file " + options.answersPath + " cannot be read: " +
+        if (!LoadAnswers(ToWide(options.answersPath).c_str(), &error)) {
+            const std::string why = "The answers file " + ForDisplay(options.answersPath) + " cannot be read: " +
                                     SystemErrorText(error) + "; nothing was installed";
             EndUnattendedRun(kExitFailed, why.c_str());
         }
@@ -206,9 +317,8 @@ void StartRun(const char* commandLine) {
 }
 
 void WritePendingLogNote() {
-    if (g_pendingNote.empty()) return;
-    WriteLogLine(g_pendingNote.c_str());
-    g_pendingNote.clear();
+    for (const std::string& note : g_pendingNotes) WriteLogLine(note.c_str());
+    g_pendingNotes.clear();
 }
 
 void FinishRun(bool mainDialogCreated) {

@@ -5,14 +5,16 @@
 
 namespace app {
 
-// Reads commandLine (as GetCommandLineA gives it) and prepares the run it asks for.
-// Ends the process for /? (0), a bad command line (87), a damaged one-file installer
+// Reads commandLine (as GetCommandLineW gives it) and prepares the run it asks for.
+// Ends the process for /? (0), a bad command line (87: a bad switch, plain words beside
+// /quiet or /passive, text that is not valid UTF-16), a damaged one-file installer
 // (1603) and, unattended, when the licence was not accepted (1602), another
 // installation runs (1618) or the answers file cannot be read (1603). Main thread, first thing after the DLL search is narrowed.
-void StartRun(const char* commandLine);
+void StartRun(const wchar_t* commandLine);
 
-// Writes what start-up could not log yet (a /log= copy that failed in an interactive
-// run), once the main dialog has opened the log. Main thread.
+// Writes what start-up could not log yet in an interactive run (a /log= copy that
+// failed, a run guard held by no installer), once the main dialog has opened the log.
+// Main thread.
 void WritePendingLogNote();
 
 // After the dialogs, when no worker has ended the process: an interactive run removes

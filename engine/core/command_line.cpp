@@ -9,7 +9,7 @@ namespace engine {
 
 namespace {
 
-enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers, removeFolder };
+enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers };
 
 struct SwitchName {
     const char* name;  // lower case, without the prefix
@@ -27,7 +27,6 @@ constexpr SwitchName kSwitches[] = {
     {"help", Switch::help, false},
     {"log", Switch::log, true},
     {"answers", Switch::answers, true},
-    {"kelvane-remove-folder", Switch::removeFolder, true},  // the program's own, not for users
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -38,6 +37,30 @@ std::string LowerAscii(std::string text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
     }
     return text;
+}
+
+bool IsAsciiLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+bool IsPlainWord(const std::string& word) { return !word.empty() && word[0] != '/' && word[0] != '-'; }
+
+// A plain word counts too: "quiet" meant as a switch must not start an interactive run.
+bool WordNamesUnattendedMode(const std::string& word) {
+    size_t start = 0;
+    if (!IsPlainWord(word)) {
+        start = 1;
+    } else {
+        while (start < word.size() && !IsAsciiLetterOrDigit(word[start])) ++start;
+    }
+    const size_t equals = word.find('=', start);
+    const std::string name = LowerAscii(word.substr(start, equals == std::string::npos ? std::string::npos : equals - start));
+    return name == "quiet" || name == "passive";
+}
+
+bool AnyWordNamesUnattendedMode(const std::vector<std::string>& words) {
+    for (size_t i = 1; i < words.size(); ++i) {
+        if (WordNamesUnattendedMode(words[i])) return true;
+    }
+    return false;
 }
 
 const SwitchName* FindSwitch(const std::string& lowerName) {
@@ -104,7 +127,6 @@ std::string Apply(const SwitchName& entry, const std::string& word, std::string 
     case Switch::help: options.help = true; return std::string();
     case Switch::log: options.logPath = std::move(value); return std::string();
     case Switch::answers: options.answersPath = std::move(value); return std::string();
-    case Switch::removeFolder: options.removeFolder = std::move(value); return std::string();
     }
     return std::string();
 }
@@ -138,14 +160,18 @@ CommandLineParse ParseCommandLine(const char* text) {
     CommandLineParse parse;
     const std::vector<std::string> words = SplitCommandLine(text);
     std::string modeWord;  // the word that chose quiet or passive, for the conflict sentence
+    const bool unattended = AnyWordNamesUnattendedMode(words);
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word.empty() || (word[0] != '/' && word[0] != '-')) continue;
+        if (word.empty()) continue;
+        if (IsPlainWord(word) && !unattended) continue;
         const size_t equals = word.find('=');
         const bool hasValue = equals != std::string::npos;
         const SwitchName* entry = FindSwitch(LowerAscii(word.substr(1, hasValue ? equals - 1 : std::string::npos)));
         std::string error;
-        if (entry == nullptr) {
+        if (IsPlainWord(word)) {
+            error = "Not a switch (switches start with / or -): " + word;
+        } else if (entry == nullptr) {
             error = "Unknown switch: " + word;
         } else if (entry->takesValue && (!hasValue || equals + 1 == word.size())) {
             error = "Switch needs a value: " + word;
@@ -164,6 +190,8 @@ CommandLineParse ParseCommandLine(const char* text) {
     }
     return parse;
 }
+
+bool NamesUnattendedMode(const char* text) { return AnyWordNamesUnattendedMode(SplitCommandLine(text)); }
 
 const char kUsageText[] =
     "kelvane installer: unattended installation switches\r\n"

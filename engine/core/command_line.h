@@ -21,9 +21,6 @@ struct CommandLineOptions {
     bool help = false;            // /? or /help
     std::string logPath;          // /log=PATH, empty when not given
     std::string answersPath;      // /answers=FILE, empty when not given
-    // /kelvane-remove-folder=PID:FOLDER: the program started by itself at its end to
-    // remove its unpacked files once process PID has gone; not for users, not in the usage.
-    std::string removeFolder;
 };
 
 struct CommandLineParse {
@@ -32,7 +29,7 @@ struct CommandLineParse {
     std::string error;         // when !ok: one sentence naming the offending word; else empty
 };
 
-// Splits a command line as GetCommandLineA gives it into words. The first word, the
+// Splits a command line (GetCommandLineW's, in UTF-8) into words. The first word, the
 // program path, is always there for non-null text (empty when the text is empty or starts
 // with a blank): from an opening quote up to the next quote or the end, otherwise up to the
 // first blank or tab, quotes kept. The next word may start right after a closing quote.
@@ -43,10 +40,18 @@ struct CommandLineParse {
 // Any thread; no limit on lengths.
 std::vector<std::string> SplitCommandLine(const char* text);
 
-// Parses the switches after the program path; words not starting with / or - are ignored.
-// The first bad word (in command-line order) makes the whole parse fail, /? or not.
-// Any thread.
+// Parses the switches after the program path. Words not starting with / or - are
+// ignored, unless the line names an unattended mode (see below): nobody would answer the
+// interactive run they would otherwise fall back to, so each is then a bad word (empty
+// words stay ignored). The first bad word (in command-line order) makes the whole parse
+// fail, /? or not. Any thread.
 CommandLineParse ParseCommandLine(const char* text);
+
+// True when a word after the program path names quiet or passive (ASCII case ignored):
+// as a switch, with a value or not, or as a plain word whose leading characters other
+// than ASCII letters and digits are dropped ("quiet", "\quiet", a dash from a word
+// processor). Valid line or not; the caller may then show no box. Any thread.
+bool NamesUnattendedMode(const char* text);
 
 // The usage for /? : lines joined with "\r\n", the last one ended too.
 extern const char kUsageText[];

@@ -21,8 +21,8 @@ bool g_answersLoaded = false;
 
 }  // namespace
 
-bool LoadAnswers(const char* path, DWORD* error) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+bool LoadAnswers(const wchar_t* path, DWORD* error) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD code = 0;
     std::string bytes;
     LARGE_INTEGER size;
@@ -64,8 +64,8 @@ bool NextAnswer(char* line, size_t size) {
         line[n] = '\0';
     }
     const std::string record = "Input field: answer " + std::to_string(g_nextAnswer) + " of " +
-                               std::to_string(g_answers.size()) + " from the answers file: \"" +
-                               answer.c_str() + "\"";
+                               std::to_string(g_answers.size()) + " from the answers file (" +
+                               std::to_string(answer.size()) + (answer.size() == 1 ? " character)" : " characters)");
     WriteLogLine(record.c_str());
     return true;
 }

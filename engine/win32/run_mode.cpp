@@ -1,8 +1,10 @@
-// The run mode and the one way an unattended run ends: its last log record always says
-// which code the process ends with and why, so a deployment log is never left open-ended.
+// The run mode, the accounts it trusts, and the one way an unattended run ends: its last
+// log record always says which code the process ends with and why, so a deployment log
+// is never left open-ended. Never asks the user anything.
 #include "engine/win32/run_mode.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 
@@ -13,6 +15,49 @@
 namespace engine::win32 {
 
 UiMode g_uiMode = UiMode::full;
+
+namespace {
+
+bool IsWellKnown(void* sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type) != FALSE; }
+
+}  // namespace
+
+bool IsThisAccount(void* sid) {
+    if (sid == nullptr || !IsValidSid(sid)) return false;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
+                      EqualSid(buffer.user.User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+bool RunsAsAdministrator() {
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
+bool IsSystemOrAdministrators(void* sid) {
+    if (sid == nullptr || !IsValidSid(sid)) return false;
+    return IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid);
+}
+
+std::string SidText(void* sid) {
+    LPWSTR wide = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &wide)) return "an unreadable SID";
+    std::string text;
+    for (const WCHAR* c = wide; *c != 0; ++c) text += static_cast<char>(*c);  // digits, dashes and 'S'
+    LocalFree(wide);
+    return text;
+}
 
 const char* ExitCodeMeaning(uint32_t code) {
     switch (code) {

@@ -1,9 +1,11 @@
 // How this run meets its user: interactive (the default), or unattended for deployment
-// tools (passive: watched, never asked; quiet: no window at all), and how an unattended
-// run ends. Interactive runs keep their own exit codes; nothing here changes them.
+// tools (passive: watched, never asked; quiet: no window at all), the accounts it trusts,
+// and how an unattended run ends. Interactive runs keep their own exit codes; nothing
+// here changes them.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/core/command_line.h"
 
@@ -14,6 +16,18 @@ namespace engine::win32 {
 extern UiMode g_uiMode;
 
 inline bool Unattended() { return g_uiMode != UiMode::full; }
+
+// Whether this process runs with administrator rights (Administrators enabled in its
+// token, as in every elevated run and in SYSTEM's). Any thread.
+bool RunsAsAdministrator();
+
+// Whether a SID (an owner) is SYSTEM or Administrators, or the account this process
+// runs as. False for null. Any thread.
+bool IsSystemOrAdministrators(void* sid);
+bool IsThisAccount(void* sid);
+
+// "S-1-5-32-544" for a SID; "an unreadable SID" when it cannot be written. Any thread.
+std::string SidText(void* sid);
 
 // Exit codes of unattended runs, the ones deployment tools know from other installers.
 constexpr uint32_t kExitSucceeded = 0;

@@ -3,7 +3,10 @@
 // installed. Mostly on the sample single-file installer; a test module asks questions
 // and crashes where the sample would not.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,6 +65,15 @@ std::vector<std::string> Lines(const std::string& text) {
         start = end == std::string::npos ? text.size() : end + 1;
     }
     return lines;
+}
+
+// A log's records without their time stamps.
+std::vector<std::string> RecordsIn(const std::string& bytes) {
+    std::vector<std::string> records;
+    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        records.push_back(bytes.substr(start, end - start).substr(std::min<size_t>(22, end - start)));
+    }
+    return records;
 }
 
 }  // namespace
@@ -142,14 +154,18 @@ TEST(Unattended, PassiveAnswersQuestionsMirrorsTheConsoleAndHoldsOffASecondRun) 
     EXPECT_EQ(Join(mirrored), Join(consoleLines));
     EXPECT_EQ(program.standardError(), "alarm in red\n");
 
-    Installation other;
-    other.writeSetup("Other Program", "kvtest.dll");
-    other.addModule("kvtest_cdecl.dll", "kvtest.dll");
-    const Outcome second = RunToEnd(other, "kelvane.exe", "/quiet /acceptlicence /stdout");
+    // Regression: the refused run wrote nothing to the log the first one held open.
+    const std::string secondArguments = "/quiet /acceptlicence /stdout /log=second.log";
+    const Outcome second = RunToEnd(installation, "kelvane.exe", secondArguments);
     EXPECT_EQ(second.code, 1618u);
     EXPECT_NE(second.out.find("kelvane: Exit code 1618: another kelvane installation is running"), std::string::npos)
         << second.out;
-    EXPECT_FALSE(other.exists("waiting.txt"));
+    const std::vector<std::string> refused = {
+        "Unattended run (quiet) of kelvane 1.0.0.1; command line: \"" + installation.dir() + "kelvane.exe\" " +
+            secondArguments,
+        "Running setup installation", "Another kelvane installation is running: nothing was installed",
+        "Exit code 1618: another kelvane installation is running"};
+    EXPECT_EQ(Join(RecordsIn(installation.read("second.log"))), Join(refused));
 
     SetEvent(release);
     DWORD code = 0;
@@ -157,8 +173,12 @@ TEST(Unattended, PassiveAnswersQuestionsMirrorsTheConsoleAndHoldsOffASecondRun) 
     CloseHandle(release);
     EXPECT_EQ(code, 0u);
     const std::vector<std::string> records = installation.logRecords();
+    for (const std::string& record : refused) EXPECT_TRUE(Has(records, record)) << record;
     EXPECT_TRUE(Has(records, "Message box: Ini taked [answered OK, unattended]"));
-    EXPECT_TRUE(Has(records, "Input field: answer 1 of 2 from the answers file: \"first answer\""));
+    // Answers may be passwords: their length is logged, never their text (the test
+    // module prints them back itself).
+    const std::string given = "Input field: answer 1 of 2 from the answers file (12 characters)";
+    EXPECT_NE(std::find(records.begin(), records.end(), given), records.end());
     EXPECT_TRUE(Has(records, "Input field: no answer left in the answers file; the field's text is kept"));
     EXPECT_EQ(records.back(), "Exit code 0: the installation succeeded");
 }
@@ -177,6 +197,7 @@ TEST(Unattended, RefusalsAndFailuresEndWithTheirCodesAndSayWhy) {
         {"no acceptance", "/quiet /log=copy.log", "", false, 1602, "The licence was not accepted", ""},
         {"unknown switch", "/quiet /acceptlicence /bogus", "", false, 87, "", "Unknown switch: /bogus"},
         {"two modes", "-passive /quiet /acceptlicence", "", false, 87, "", "Usage:"},
+        {"plain word", "/quiet acceptlicence", "", false, 87, "", "Not a switch (switches start with / or -): acceptlicence"},
         {"module fails", "/quiet /acceptlicence", "FILE6=missing.txt\r\n", false, 1603,
          "Message box \"kelvane-sample\": Installation failure. [answered OK, unattended]", ""},
         {"module missing", "/quiet /acceptlicence", "", true, 1603, "Can't load file ", ""},
@@ -216,6 +237,59 @@ TEST(Unattended, HelpAndAnUnwritableLogCopyStillEndWell) {
     EXPECT_EQ(run.code, 0u);
     EXPECT_TRUE(installation.exists("target\\readme.txt"));
     EXPECT_TRUE(Has(installation.logRecords(), "The log copy " + copy + " cannot be written: error 3"));
+
+    // Regression: the copy was written through a hard link, and opened by any name.
+    installation.write("victim.txt", "precious");
+    ASSERT_TRUE(CreateHardLinkA((installation.dir() + "linked.log").c_str(), (installation.dir() + "victim.txt").c_str(),
+                                nullptr));
+    const std::string raw = "\\\\?\\" + installation.dir() + "raw.log";
+    for (const std::string& path : {installation.dir() + "linked.log", raw, std::string("\\\\.\\NUL")}) {
+        const Outcome refused = RunToEnd(installation, "kelvane-sample.exe", "/quiet /acceptlicence \"/log=" + path + "\"");
+        EXPECT_EQ(refused.code, 0u) << path;
+        EXPECT_TRUE(Has(installation.logRecords(), "The log copy " + path + " cannot be written: it is ")) << path;
+        EXPECT_EQ(installation.logRecords().back(), "Exit code 0: the installation succeeded");
+    }
+    EXPECT_EQ(installation.read("victim.txt"), "precious");
+    EXPECT_FALSE(installation.exists("raw.log"));
+}
+
+// Regression: anyone could make the run guard first, refusing access, and every
+// unattended run then ended with 1618, retried for ever.
+TEST(Unattended, AGuardHeldByNoInstallerIsNamedAndDoesNotStopTheRun) {
+    HANDLE token = nullptr;
+    alignas(TOKEN_USER) BYTE me[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    LPWSTR sid = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                GetTokenInformation(token, TokenUser, me, sizeof me, &size) &&
+                ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(me)->User.Sid, &sid));
+    CloseHandle(token);
+    const std::wstring mine = sid;
+    LocalFree(sid);
+    // Wine lets an owner in the token read whatever the entries say, and lets any owner
+    // be set: there the squatter is Local Service.
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    const struct { std::wstring security; std::string holder; } squatters[] = {
+        // Nobody may open it, the owner's implicit rights taken away too.
+        {(wine ? L"O:LS" : L"O:" + mine) + L"D:(D;;GA;;;OW)(D;;GA;;;WD)", "an owner that cannot be read (error 5)"},
+        {L"O:" + mine + L"D:(A;;GA;;;WD)", std::string(mine.begin(), mine.end())},
+    };
+    for (const auto& squatter : squatters) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(squatter.security.c_str(), SDDL_REVISION_1,
+                                                                         &descriptor, nullptr));
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        HANDLE guard = CreateMutexW(&attributes, FALSE, L"Global\\kelvane-installation");
+        LocalFree(descriptor);
+        ASSERT_NE(guard, nullptr);
+        Installation installation;
+        installation.shipSample(installation.dir() + "target");
+        const Outcome run = RunToEnd(installation, "kelvane-sample.exe", "/quiet /acceptlicence");
+        CloseHandle(guard);
+        EXPECT_EQ(run.code, 0u);
+        EXPECT_TRUE(Has(installation.logRecords(), "installation guard held by " + squatter.holder + ", not an installer"))
+            << Join(installation.logRecords());
+    }
 }
 
 TEST(Unattended, ACrashingModuleFailsTheInstallationInEveryMode) {

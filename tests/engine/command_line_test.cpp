@@ -42,7 +42,7 @@ TEST(ParseCommandLine, EverySwitchWithEitherPrefixInAnyCase) {
 }
 
 TEST(ParseCommandLine, QuotedValuesRepeatsPlainWordsAndLastValueWins) {
-    const CommandLineParse p = Parse("-stdout \"/log=C:\\My Logs\\a.log\" /passive install.log \"\" x/quiet "
+    const CommandLineParse p = Parse("-stdout \"/log=C:\\My Logs\\a.log\" /passive \"\" "
                                      "/acceptlicence /passive /log=\"C:\\My Logs\\b.log\" /answers=1 -answers=2");
     EXPECT_TRUE(p.ok && p.options.mode == UiMode::passive && p.options.acceptLicence && p.options.mirrorToStdout);
     EXPECT_EQ(p.options.logPath + "|" + p.options.answersPath, "C:\\My Logs\\b.log|2");
@@ -63,6 +63,25 @@ TEST(ParseCommandLine, FirstBadWordFailsTheWholeLineAndIsNamedAsWritten) {
         EXPECT_TRUE(!parse.ok && parse.error == c.error) << c.args << " gave: " << parse.error;
         EXPECT_TRUE(parse.options.mode == UiMode::full && parse.options.logPath.empty()) << c.args;
     }
+}
+
+// Regression: "quiet /acceptlicence" under SYSTEM fell back to an interactive run nobody could answer.
+TEST(ParseCommandLine, PlainWordsFailOnlyWhenTheLineNamesAnUnattendedMode) {
+    const struct { const char* args; const char* error; } cases[] = {
+        {"quiet /acceptlicence", "Not a switch (switches start with / or -): quiet"},
+        {"/quiet acceptlicence /bogus", "Not a switch (switches start with / or -): acceptlicence"},
+        {"/acceptlicence \xE2\x80\x93Passive", "Not a switch (switches start with / or -): \xE2\x80\x93Passive"},
+        {"x /passive=1", "Not a switch (switches start with / or -): x"},
+        {"/quiet /acceptlicence \"\" \" \"", "Not a switch (switches start with / or -):  "},
+    };
+    for (const auto& c : cases) {
+        const CommandLineParse parse = Parse(c.args);
+        EXPECT_TRUE(!parse.ok && parse.error == c.error) << c.args << " gave: " << parse.error;
+        EXPECT_TRUE(NamesUnattendedMode(("setup.exe " + std::string(c.args)).c_str())) << c.args;
+    }
+    EXPECT_TRUE(Parse("quietly install.log x/quiet /acceptlicence /log=quiet.log").ok);
+    EXPECT_FALSE(NamesUnattendedMode("quiet.exe quietly /log=quiet /answers=/passive"));
+    EXPECT_TRUE(NamesUnattendedMode("setup.exe /x -PASSIVE=no"));
 }
 
 TEST(UsageText, StartsWithTheTitleAndEndsEveryLineWithCrLf) {

@@ -1,5 +1,6 @@
 // Tests of the installation log under Wine: creation, appending, record shape, the
-// refusal of planted links, failure boxes and records from several threads.
+// refusal of planted links (for the /log= copy too), failure boxes and records from
+// several threads and writers.
 #include "engine/win32/install_log.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/win32/run_mode.h"
 #include "test_support.h"
 
 namespace engine::win32 {
@@ -221,6 +223,61 @@ TEST_F(InstallLog, OthersMayReadTheLogWhileItIsOpen) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+}
+
+// Regression: a second run appending to the same log wrote over the first one's
+// records from its own stale position. Only an unattended run lets it write at all.
+TEST_F(InstallLog, AnotherWriterOfTheSameFileLosesNothing) {
+    const std::string path = scratch_.file("setup-internet-gui.log");
+    OpenInstallLog(kOwner);
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    CloseInstallLog();
+    g_uiMode = engine::UiMode::passive;
+    OpenInstallLog(kOwner);
+    g_uiMode = engine::UiMode::full;
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetFilePointer(other, 0, nullptr, FILE_END);
+    ASSERT_TRUE(WriteFile(other, "other run\r\n", 11, &written, nullptr));
+    CloseHandle(other);
+    WriteLogLine("after it");
+    const std::vector<std::string> records = Records(LogBytes());
+    ASSERT_EQ(records.size(), size_t{4});
+    EXPECT_EQ(records[2], "other run");
+    EXPECT_TRUE(IsRecordOf(records[3], "after it"));
+}
+
+// The copy refuses, before opening anything, what names a device or a raw path, and
+// the log itself goes on.
+TEST_F(InstallLog, LogCopyRefusesDevicePathsAndLinksAndLeavesTheirTargetsAlone) {
+    const std::wstring raw = L"\\\\?\\" + Wide(scratch_.file("raw.log"));
+    for (const std::wstring& path : {raw, std::wstring(L"\\\\.\\C:"), std::wstring(L"//./NUL"),
+                                     L"\\??\\" + Wide(scratch_.file("nt.log"))}) {
+        LogCopyFailure failure;
+        EXPECT_FALSE(OpenLogCopy(path.c_str(), &failure));
+        EXPECT_EQ(failure.reason, "it is a device path (\\\\.\\, \\\\?\\ or \\??\\)");
+    }
+    EXPECT_FALSE(Exists(scratch_.file("raw.log")) || Exists(scratch_.file("nt.log")));
+
+    const std::string victim = scratch_.file("victim.txt");
+    ASSERT_TRUE(engine_test::WriteBytes(victim, "precious"));
+    const std::string link = scratch_.file("copy.log");
+    if (!MakeSymbolicLink(victim, link)) {
+        ASSERT_FALSE(IsWine()) << "Wine sees Unix links: this test must run here";
+        GTEST_SKIP() << "this system cannot make symbolic links here (needs the privilege or developer mode)";
+    }
+    LogCopyFailure failure;
+    EXPECT_FALSE(OpenLogCopy(Wide(link).c_str(), &failure));
+    EXPECT_EQ(failure.reason, "it is not a plain file with a single name (a link, a hard link, a folder or a device)");
+    OpenInstallLog(kOwner);
+    WriteLogLine("not for the victim");
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    RemoveSymbolicLink(link);
+    EXPECT_EQ(Records(LogBytes()).size(), size_t{2});
 }
 
 class InstallLogFailure : public InstallLog {
