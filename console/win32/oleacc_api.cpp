@@ -10,17 +10,11 @@ namespace oleacc {
 
 namespace {
 
-template <typename Function>
-void lookUp(HMODULE module, const char* name, Function& slot) {
-    slot = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                             : nullptr;
-}
-
 Api load() {
     Api api = {};
     HMODULE module = loadSystemLibrary(L"oleacc.dll");
-    lookUp(module, "LresultFromObject", api.lresultFromObject);
-    lookUp(module, "AccessibleObjectFromWindow", api.accessibleObjectFromWindow);
+    lookUpEntry(module, "LresultFromObject", api.lresultFromObject);
+    lookUpEntry(module, "AccessibleObjectFromWindow", api.accessibleObjectFromWindow);
     return api;
 }
 

@@ -19,5 +19,12 @@ using SystemLibraryLoader = HMODULE(WINAPI*)(LPCWSTR name, HANDLE reserved, DWOR
 HMODULE loadSystemLibrary(const wchar_t* name);
 HMODULE loadSystemLibraryWith(SystemLibraryLoader load, const wchar_t* name);
 
+// slot = the entry name of module, or null when module is null or lacks it.
+template <typename Function>
+void lookUpEntry(HMODULE module, const char* name, Function& slot) {
+    slot = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                             : nullptr;
+}
+
 }  // namespace win32
 }  // namespace console

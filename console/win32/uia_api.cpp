@@ -14,24 +14,18 @@ const IID IID_TextProvider = {0x3589c92c, 0x63f3, 0x4367, {0x99, 0xbb, 0xad, 0xa
 
 namespace {
 
-template <typename Function>
-void lookUp(HMODULE module, const char* name, Function& slot) {
-    slot = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                             : nullptr;
-}
-
 Api load() {
     Api api = {};
     // System folder only: a DLL of that name planted beside the program is never taken.
     HMODULE module = loadSystemLibrary(L"uiautomationcore.dll");
-    lookUp(module, "UiaReturnRawElementProvider", api.returnRawElementProvider);
-    lookUp(module, "UiaHostProviderFromHwnd", api.hostProviderFromHwnd);
-    lookUp(module, "UiaRaiseAutomationEvent", api.raiseAutomationEvent);
-    lookUp(module, "UiaRaiseNotificationEvent", api.raiseNotificationEvent);
-    lookUp(module, "UiaClientsAreListening", api.clientsAreListening);
-    lookUp(module, "UiaDisconnectProvider", api.disconnectProvider);
-    lookUp(module, "UiaGetReservedMixedAttributeValue", api.getReservedMixedAttributeValue);
-    lookUp(module, "UiaGetReservedNotSupportedValue", api.getReservedNotSupportedValue);
+    lookUpEntry(module, "UiaReturnRawElementProvider", api.returnRawElementProvider);
+    lookUpEntry(module, "UiaHostProviderFromHwnd", api.hostProviderFromHwnd);
+    lookUpEntry(module, "UiaRaiseAutomationEvent", api.raiseAutomationEvent);
+    lookUpEntry(module, "UiaRaiseNotificationEvent", api.raiseNotificationEvent);
+    lookUpEntry(module, "UiaClientsAreListening", api.clientsAreListening);
+    lookUpEntry(module, "UiaDisconnectProvider", api.disconnectProvider);
+    lookUpEntry(module, "UiaGetReservedMixedAttributeValue", api.getReservedMixedAttributeValue);
+    lookUpEntry(module, "UiaGetReservedNotSupportedValue", api.getReservedNotSupportedValue);
     return api;
 }
 
