@@ -45,6 +45,7 @@ bool IsPlainWord(const std::string& word) { return !word.empty() && word[0] != '
 
 // A plain word counts too: "quiet" meant as a switch must not start an interactive run.
 bool WordNamesUnattendedMode(const std::string& word) {
+    if (word.empty()) return false;
     size_t start = 0;
     if (!IsPlainWord(word)) {
         start = 1;

