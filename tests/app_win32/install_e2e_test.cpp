@@ -296,7 +296,7 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsOwnsTheLogQuestionAndT
     // Wine's shell, where one answers, reads no user classes: there its own viewer may open.
     const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     const DWORD start = GetTickCount();  // without a shell: time for a wrongly made launch to show
-    const DWORD wait = shellMissing || wine ? 3000 : kTimeout;
+    const DWORD wait = shellMissing || wine ? 1000 : kTimeout;
     while (!installation.exists("viewer-started.txt") && GetTickCount() - start < wait) {
         Sleep(50);
     }
