@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/win32/nt_files.h"
+#include "engine/win32/run_mode.h"
 
 // An elevated process must not take the user's %TEMP%: the user's environment, and so the
 // folder, is anyone's the user runs. Under Wine 8 the test process is elevated (a full
@@ -49,19 +50,13 @@ RunAccount CurrentRunAccount() {
     DWORD size = 0;
     TOKEN_ELEVATION elevation = {};
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD administratorsSize = sizeof administrators;
-    BOOL member = FALSE;
     if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
         IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid)) {
         account = RunAccount::system;
     } else if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
                GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
         // With UAC off an administrator's token is unfiltered yet reports no elevation.
-        const bool unfilteredAdministrator =
-            type == TokenElevationTypeDefault &&
-            CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) &&
-            CheckTokenMembership(nullptr, administrators, &member) && member;
+        const bool unfilteredAdministrator = type == TokenElevationTypeDefault && RunsAsAdministrator();
         if (elevation.TokenIsElevated == 0 && !unfilteredAdministrator) account = RunAccount::unelevated;
     }
     CloseHandle(token);
