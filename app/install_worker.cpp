@@ -65,7 +65,7 @@ void ReportCrash(const EntryOutcome& outcome) {
 
 void CkelvaneDlg::ReportInstallFailure(const char* message) {
     SetConsoleColor(kRed);
-    ShowHostText(message);
+    ShowResultText(message);
     SetConsoleColor(kNormal);
     AskUser(window(), message, g_applicationName, kErrorStyle);
     // Unattended, nobody would press "Install ..." again.
@@ -122,7 +122,11 @@ void CkelvaneDlg::OnInstall() {
         m_bInstalling = false;  // no worker will end the process: the dialog must stay leavable
         ComposeStartFailure(path, static_cast<int32_t>(startError), message, sizeof message);
         ReportInstallFailure(message);
+        return;
     }
+    // The module's questions and key waits come on the console: the keys go there now.
+    // Through the dialog manager, so that the default button goes back to "Exit ...".
+    SendMessageA(window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_console), TRUE);
 }
 
 DWORD WINAPI InstallWorker(LPVOID parameter) {

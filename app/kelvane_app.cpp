@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <string>
@@ -73,6 +74,9 @@ void RestrictDllSearchToSystemFolder() {
 
 bool CkelvaneApp::InitInstance() {
     InitCommonControls();
+    // Readers reach the consoles' accessible objects through COM on this thread; kept
+    // for the process's life, which ends without uninitialising.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     // The framework's own initialisation, control containers and profile key have no
     // counterpart here: neither dialog hosts a control that would need them.
     LoadSystemLibrary("riched20.dll");  // registers "RichEdit20A" for template 130; kept loaded

@@ -20,6 +20,10 @@ namespace {
 
 constexpr int kIcon = 129;
 constexpr int kConsoleWidthUnits = 634, kConsoleHeightUnits = 263;  // the template's
+constexpr char kConsoleName[] = "Installation log";
+// Posted to itself when keyboard cues change, so the focus band is repainted after the
+// default handling has stored the new state.
+constexpr UINT kFocusCuesChanged = WM_APP + 3;
 constexpr char kWelcome[] = "Welcome in installation program\nClick Start button for starting install ...";
 
 }  // namespace
@@ -28,6 +32,8 @@ CkelvaneDlg::CkelvaneDlg() : Dialog(kTemplate), m_hIcon(LoadIconA(GetModuleHandl
 
 bool CkelvaneDlg::OnInitDialog() {
     m_console = GetDlgItem(window(), kConsole);
+    // What screen readers call the console; the console never draws its window text.
+    SetWindowTextA(m_console, kConsoleName);
     engine::win32::OpenInstallLog(window());
     WritePendingLogNote();
 
@@ -93,6 +99,15 @@ bool CkelvaneDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
         FitConsoleToDpi(window(), m_console, kConsoleWidthUnits, kConsoleHeightUnits);
         result = TRUE;
         return true;
+    case WM_UPDATEUISTATE:
+    case WM_CHANGEUISTATE:
+        // Keyboard cues shown or hidden: the ring follows once the new state is in place.
+        PostMessageA(window(), kFocusCuesChanged, 0, 0);
+        return false;
+    case kFocusCuesChanged:
+        if (m_console != nullptr) console::win32::invalidateFocusBand(m_console);
+        result = TRUE;
+        return true;
     default:
         return false;
     }
@@ -141,7 +156,7 @@ bool CkelvaneDlg::PaintFocusRing() {
     if (!console::win32::focusBandRect(m_console, ring)) return false;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window(), &paint);
-    if (dc != nullptr) DrawFocusRect(dc, &ring);
+    console::win32::paintFocusRing(m_console, dc);
     EndPaint(window(), &paint);
     return true;
 }

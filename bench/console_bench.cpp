@@ -24,12 +24,14 @@ using namespace console;
 class BenchHost : public ConsoleHost {
 public:
     ConsoleInstance instance{};
+    int32_t dpi = 96;  // the client grows with it, as the main dialog's console does
     ~BenchHost() override { releaseAllScreens(instance, *this); }
     intptr_t send(uint32_t m, uint32_t w = 0, intptr_t l = 0) {
         return dispatchMessage(instance, *this, m, w, l).value;
     }
     int32_t sendToSelf(uint32_t m, uint32_t w, intptr_t l) override { return static_cast<int32_t>(send(m, w, l)); }
-    ClientSize clientSize() override { return {951, 427}; }
+    ClientSize clientSize() override { return {(951 * dpi + 48) / 96, (427 * dpi + 48) / 96}; }
+    int32_t displayDpi() override { return dpi; }
     HostBitmap createBitmap(int32_t w, int32_t h) override {
         auto bits = std::make_unique<uint8_t[]>(static_cast<size_t>(w) * h * 3);
         uint8_t* raw = bits.get();
@@ -118,6 +120,22 @@ void BM_FullRedrawTick(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FullRedrawTick)->Unit(benchmark::kMicrosecond);
+
+// The same redraw on a denser screen: 150 % (cells of 12 x 24) and 200 % (16 x 32).
+void BM_FullRedrawTickAtDpi(benchmark::State& state) {
+    BenchHost host;
+    host.dpi = static_cast<int32_t>(state.range(0));
+    ConsoleScreen& s = mainDialogScreen(host);
+    const std::string text = sampleText("\n").substr(0, 4000);
+    host.send(CONM_PUTSTRING, 0, reinterpret_cast<intptr_t>(text.c_str()));
+    for (auto _ : state) {
+        markForRedraw(s);
+        renderTick(s, host);
+        benchmark::DoNotOptimize(s.bitsA);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_FullRedrawTickAtDpi)->Arg(144)->Arg(192)->Unit(benchmark::kMicrosecond);
 
 void BM_IdleTick(benchmark::State& state) {
     BenchHost host;

@@ -25,8 +25,12 @@ extern "C" {
 #define QUORVEND_CONSOLE_CLASS "quorvend.console"
 #define QUORVEND_MODAL_CONSOLE_CLASS "quorvend.modal.console"
 /* RegisterWindowMessageA of this name, sent to a console: the next text printed to it
-   is a result, which screen readers announce as important. */
+   is a result, which screen readers announce as important. With wparam
+   QUORVEND_CONSOLE_NOT_ANNOUNCED the next text is not announced at all: the program
+   says it another way (a message box a reader reads by itself). The mark holds for the
+   next CONM_PUTSTRING or CONM_PUTCHAR only; any other console message drops it. */
 #define QUORVEND_CONSOLE_IMPORTANT_MESSAGE "quorvend.console.important"
+#define QUORVEND_CONSOLE_NOT_ANNOUNCED 1
 
 /* Console messages (WM_USER + 1 ... WM_USER + 36, WM_USER + 100 ... 102).
  * wparam bits 0-7 name the screen unless the message works on the active one. */

@@ -1,7 +1,8 @@
 // Gathers printed lines between two ticks and decides what one tick announces.
-// Must not raise anything itself nor look at the screen: the host raises, the tick
-// passes what the cells showed. Bounded: at most kMaxGridSide lines of at most
-// kMaxLineUnits units each are held, whatever a program prints between two ticks.
+// Must not raise anything itself nor change the screen: the host raises, the tick
+// passes the screen on show. Bounded: at most kMaxGridSide ordinary and
+// kMaxImportantLines important lines of at most kMaxLineUnits units each are held,
+// whatever a program prints between two ticks.
 #include "announcer.h"
 
 #include "cp437_unicode.h"
@@ -18,82 +19,117 @@ std::u16string moreLines(int64_t n) {
 
 }  // namespace
 
-void Announcer::pushLine() {
-    constexpr auto kRing = static_cast<size_t>(kMaxGridSide);
-    if (count_ == kRing) {
-        droppedImportant_ = droppedImportant_ || lines_[first_].important;
+void Announcer::LineRing::push() {
+    if (count_ == capacity_) {
         ++dropped_;
-        first_ = (first_ + 1) % kRing;
+        first_ = (first_ + 1) % capacity_;
         --count_;
     }
-    const size_t slot = (first_ + count_) % kRing;
+    const size_t slot = (first_ + count_) % capacity_;
     if (slot == lines_.size()) {
         lines_.emplace_back();
     } else {
-        lines_[slot].text.clear();
-        lines_[slot].important = false;
+        lines_[slot].clear();
     }
     ++count_;
 }
 
+bool Announcer::LineRing::anyText() {
+    for (size_t i = 0; i < count_; ++i) {
+        if (!at(i).empty()) return true;
+    }
+    return false;
+}
+
+std::u16string Announcer::LineRing::joined(int64_t max, int32_t& lineCount) {
+    const int64_t total = dropped_ + static_cast<int64_t>(count_);
+    const int64_t shown = total > max ? max : total;
+    std::u16string text;
+    lineCount = 0;
+    if (total > shown) {
+        text = moreLines(total - shown);
+        ++lineCount;
+    }
+    for (size_t i = count_ - static_cast<size_t>(shown); i < count_; ++i) {
+        if (lineCount > 0) text += u"\r\n";
+        text += at(i);
+        ++lineCount;
+    }
+    return text;
+}
+
 void Announcer::printed(const char* text, const uint8_t* ansiToOem, ConsoleAttribute attribute) {
-    const bool important = isImportantAttribute(attribute) || nextImportant_;
-    nextImportant_ = false;
+    Kind kind = isImportantAttribute(attribute) ? Kind::Important : Kind::Ordinary;
+    if (mark_ == PrintMark::Important) kind = Kind::Important;
+    if (mark_ == PrintMark::Silent) kind = Kind::Silent;
+    mark_ = PrintMark::None;
     if (text == nullptr) return;
     for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         printedSinceTick_ = true;
         const unsigned char c = *p;
         if (c == '\r') continue;
         if (c == '\n') {
-            // An LF that ends an open line announced in an earlier tick adds nothing.
-            if (!open_) pushLine();
+            // An LF that ends an open line announced in an earlier tick adds nothing; nor
+            // does one that ends a line nobody hears.
+            if (!open_ && kind != Kind::Silent) (kind == Kind::Important ? important_ : ordinary_).push();
             open_ = false;
             continue;
         }
+        if (kind == Kind::Silent) {
+            // What follows on the same line is heard again, as a line of its own.
+            open_ = true;
+            openKind_ = kind;
+            continue;
+        }
         // A line that has filled kMaxLineUnits goes on as the next line, as the screen
-        // wraps it: nothing printed is lost, it only counts as more lines.
-        if (!open_ || count_ == 0 || line(count_ - 1).text.size() >= kMaxLineUnits) pushLine();
+        // wraps it: nothing printed is lost, it only counts as more lines. A part of
+        // another importance starts a line of its own, so importance never spreads.
+        LineRing& ring = kind == Kind::Important ? important_ : ordinary_;
+        if (!open_ || openKind_ != kind || ring.count() == 0 || ring.last().size() >= kMaxLineUnits) ring.push();
         open_ = true;
+        openKind_ = kind;
         const uint8_t code = ansiToOem != nullptr ? ansiToOem[c] : c;
         const uint16_t unit = code == 0 ? 0x20 : cp437ToUnicode[code];
-        Line& last = line(count_ - 1);
-        last.text.push_back(static_cast<char16_t>(unit));
-        last.important = last.important || important;
+        ring.last().push_back(static_cast<char16_t>(unit));
     }
 }
 
-Announcement Announcer::takeTick(int32_t maxLines, bool cellsChanged) {
+Announcement Announcer::takeTick(const ConsoleScreen& s, bool cellsChanged) {
     Announcement a;
-    const int64_t limit = maxLines <= 0 || maxLines > kMaxGridSide ? kMaxGridSide : maxLines;
+    const int64_t limit = s.rows <= 0 || s.rows > kMaxGridSide ? kMaxGridSide : s.rows;
     a.textChanged = changedInPlace_ || (cellsChanged && !printedSinceTick_);
-    bool anyText = false;
-    bool important = droppedImportant_;
-    for (size_t i = 0; i < count_; ++i) {
-        anyText = anyText || !line(i).text.empty();
-        important = important || line(i).important;
-    }
     // Empty lines alone (a run of LFs) give nothing to say.
-    if (anyText) {
-        const int64_t total = dropped_ + static_cast<int64_t>(count_);
-        const int64_t shown = total > limit ? limit : total;
-        int32_t count = 0;
-        if (total > shown) {
-            a.text = moreLines(total - shown);
-            ++count;
-        }
-        for (size_t i = count_ - static_cast<size_t>(shown); i < count_; ++i) {
-            if (count > 0) a.text += u"\r\n";
-            a.text += line(i).text;
-            ++count;
-        }
+    if (ordinary_.anyText()) {
+        a.text = ordinary_.joined(limit, a.lines);
         a.speak = true;
-        a.important = important;
-        a.lines = count;
     }
-    first_ = 0;
-    count_ = 0;
-    dropped_ = 0;
-    droppedImportant_ = false;
+    if (important_.anyText()) {
+        int32_t lines = 0;
+        a.importantText = important_.joined(static_cast<int64_t>(kMaxImportantLines), lines);
+        a.speakImportant = true;
+    }
+
+    // The caret as the reader's text has it: a stopped picture keeps the cursor it had.
+    const bool live = s.flags == 0;
+    const int32_t column = live ? s.cursorColumn : s.savedCursorColumn;
+    const int32_t row = live ? s.cursorRow : s.savedCursorRow;
+    a.caretMoved = seen_ && (column != caretColumn_ || row != caretRow_ || s.screenIndex != screenIndex_);
+    // The selection a reader sees outlives the drag that made it (selectEnabled), and a
+    // reader's own Select makes one without any drag.
+    const bool shown = s.selecting != 0 || s.selectEnabled != 0;
+    a.selectionChanged = seen_ && (s.selecting != selecting_ || s.selectEnabled != selectEnabled_ ||
+                                   (shown && (s.selectionAnchor != selectionAnchor_ || s.selectionEnd != selectionEnd_)));
+    seen_ = true;
+    caretColumn_ = column;
+    caretRow_ = row;
+    screenIndex_ = s.screenIndex;
+    selecting_ = s.selecting;
+    selectEnabled_ = s.selectEnabled;
+    selectionAnchor_ = s.selectionAnchor;
+    selectionEnd_ = s.selectionEnd;
+
+    ordinary_.clear();
+    important_.clear();
     changedInPlace_ = false;
     printedSinceTick_ = false;
     return a;

@@ -14,23 +14,37 @@
 namespace console {
 
 struct Announcement {
-    bool speak = false;          // a notification is due
-    bool important = false;      // it holds a line printed in red, or a result
-    bool textChanged = false;    // cells changed in place: a text-changed event is due
-    std::u16string text;         // lines joined by CR LF
-    int32_t lines = 0;           // lines in text (the "more lines" line included)
+    bool speak = false;            // ordinary output is due, superseding what is still unsaid
+    std::u16string text;           // its lines joined by CR LF
+    int32_t lines = 0;             // lines in text (the "more lines" line included)
+    bool speakImportant = false;   // lines printed in red, or a result: every one is said
+    std::u16string importantText;  // those lines, joined by CR LF
+    bool textChanged = false;      // cells changed in place: a text-changed event is due
+    bool caretMoved = false;       // the cursor on show moved since the last tick (or another screen shows)
+    bool selectionChanged = false; // the mouse selection on show changed
+};
+
+// How the next printed text is told.
+enum class PrintMark : uint8_t {
+    None,       // by its colour: red is important, the rest ordinary
+    Important,  // a result: important whatever its colour
+    Silent,     // said by the program in another way (a message box): not announced
 };
 
 class Announcer {
 public:
     // A line longer than this goes on as a new line (as the screen wraps it).
     static constexpr size_t kMaxLineUnits = 4 * static_cast<size_t>(kMaxGridSide);
+    // Important lines held per tick; beyond it the oldest are only counted.
+    static constexpr size_t kMaxImportantLines = 16;
 
     // Text printed to the active screen, as the program gave it (ANSI bytes, NUL-ended);
     // ansiToOem converts as the screen does. A line ends at LF; CR is dropped.
     void printed(const char* text, const uint8_t* ansiToOem, ConsoleAttribute attribute);
-    // The next printed text is a result: important whatever its colour.
-    void markNextImportant() { nextImportant_ = true; }
+    // The mark holds for the very next text printed, and for nothing after it: any other
+    // console message, or a print the reader does not hear, drops it.
+    void markNext(PrintMark mark) { mark_ = mark; }
+    void dropMark() { mark_ = PrintMark::None; }
     // Cells changed other than by printing (a cell put, a clear, a scroll, an edit).
     // Ignored inside a print: the scroll a line end asks for is part of the output.
     void changedInPlace() {
@@ -49,36 +63,57 @@ public:
     }
     bool editing() const { return editing_ > 0; }
 
-    // One timer tick: everything gathered since the last one, then empty again.
-    // cellsChanged: the tick found cells that differ from the picture on show; when
-    // nothing was printed meanwhile, that is a change in place.
-    // At most maxLines lines (a screenful) are given; before them, one line says how
-    // many earlier lines were left out ("N more lines"). A line not yet ended is given
-    // too, and what follows it on the same line later comes as a new line.
-    Announcement takeTick(int32_t maxLines, bool cellsChanged);
+    // One timer tick of the screen on show: everything gathered since the last one,
+    // then empty again. cellsChanged: the tick found cells that differ from the picture
+    // on show; when nothing was printed meanwhile, that is a change in place.
+    // Of ordinary lines at most a screenful (the screen's rows) is given; before them,
+    // one line says how many earlier lines were left out ("N more lines"). Important
+    // lines are never capped away with them: they come apart, in importantText. A line
+    // not yet ended is given too, and what follows it on the same line later comes as a
+    // new line; so does a part of a line printed with another importance.
+    Announcement takeTick(const ConsoleScreen& screen, bool cellsChanged);
 
 private:
-    struct Line {
-        std::u16string text;
-        bool important = false;
-    };
-    void pushLine();
-    Line& line(size_t i) { return lines_[(first_ + i) % static_cast<size_t>(kMaxGridSide)]; }
+    // A bounded ring of lines, oldest first; its slots (and their strings' room) are
+    // used again from tick to tick. Lines pushed out are only counted.
+    class LineRing {
+    public:
+        explicit LineRing(size_t capacity) : capacity_(capacity) {}
+        void push();
+        std::u16string& last() { return at(count_ - 1); }
+        std::u16string& at(size_t i) { return lines_[(first_ + i) % capacity_]; }
+        size_t count() const { return count_; }
+        int64_t dropped() const { return dropped_; }
+        bool anyText();
+        // The newest max lines, after an "N more lines" line when some are left out.
+        std::u16string joined(int64_t max, int32_t& lineCount);
+        void clear() { first_ = count_ = 0, dropped_ = 0; }
 
-    // A ring of at most kMaxGridSide lines, oldest at first_; its slots (and their
-    // strings' room) are used again from tick to tick.
-    std::vector<Line> lines_;
-    size_t first_ = 0;
-    size_t count_ = 0;
-    // Lines pushed out of the ring by newer ones: only counted.
-    int64_t dropped_ = 0;
-    bool droppedImportant_ = false;
+    private:
+        std::vector<std::u16string> lines_;
+        size_t capacity_;
+        size_t first_ = 0;
+        size_t count_ = 0;
+        int64_t dropped_ = 0;
+    };
+    enum class Kind : uint8_t { Ordinary, Important, Silent };
+
+    LineRing ordinary_{static_cast<size_t>(kMaxGridSide)};
+    LineRing important_{kMaxImportantLines};
     bool printedSinceTick_ = false;
     bool open_ = false;  // the last line has had no LF yet
+    Kind openKind_ = Kind::Ordinary;
     int32_t printing_ = 0;
     int32_t editing_ = 0;
-    bool nextImportant_ = false;
+    PrintMark mark_ = PrintMark::None;
     bool changedInPlace_ = false;
+    // What the reader saw at the last tick: the caret and the selection on show.
+    bool seen_ = false;
+    int32_t caretColumn_ = 0, caretRow_ = 0;
+    uint8_t screenIndex_ = 0;
+    uint8_t selecting_ = 0;
+    uint8_t selectEnabled_ = 0;
+    int32_t selectionAnchor_ = 0, selectionEnd_ = 0;
 };
 
 // Red and light red foregrounds make a line important.

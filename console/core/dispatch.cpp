@@ -41,8 +41,12 @@ Announcer* listeningAnnouncer(ConsoleInstance& instance, ConsoleHost& host, cons
 // are edits in place.
 void announcePrint(ConsoleInstance& instance, ConsoleHost& host, const ConsoleScreen& s, const char* text) {
     Announcer* a = listeningAnnouncer(instance, host, s);
-    if (a == nullptr) return;
+    if (a == nullptr) {
+        if ((a = host.announcer()) != nullptr) a->dropMark();  // a result nobody hears here
+        return;
+    }
     if (a->editing()) {
+        a->dropMark();
         a->changedInPlace();
     } else {
         a->printed(text, host.ansiToOemTable(), s.attribute);
@@ -211,7 +215,7 @@ DispatchResult windowMessage(ConsoleInstance& instance, ConsoleHost& host, uint3
         host.sendToSelf(CONM_CREATEBITMAPS, wparam, lparam);
         return result(n);
     }
-    case CONM_WAITKEY: return active == nullptr ? kFail : result(pumpUntilKey(instance, host).key);
+    case CONM_WAITKEY: return active == nullptr ? kFail : result(waitForKey(instance, host).key);
     case CONM_GETKEY: return result(takeKey(instance));
     case CONM_INPUTLINE: return result(editLine(instance, host, wparam, reinterpret_cast<char*>(lparam)));
     case CONM_SETCALLBACK:
@@ -255,6 +259,10 @@ bool isConsoleMessage(uint32_t message) {
 
 DispatchResult dispatchMessage(ConsoleInstance& instance, ConsoleHost& host, uint32_t message, uint32_t wparam,
                                intptr_t lparam) {
+    // A result's mark is for the print that follows it at once, never a later one.
+    if (message != CONM_PUTSTRING && message != CONM_PUTCHAR && isConsoleMessage(message)) {
+        if (Announcer* a = host.announcer()) a->dropMark();
+    }
     if (!addressesScreen(message)) return windowMessage(instance, host, message, wparam, lparam);
     const uint8_t n = static_cast<uint8_t>(wparam);
     ConsoleScreen* s = instance.screens[n];

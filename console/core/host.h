@@ -68,12 +68,15 @@ public:
     virtual void signalInput() = 0;
 
     // Waits for the next message of the calling thread and dispatches it (a nested
-    // message loop step of a key wait). False when no message could be taken or when
-    // the console window was destroyed meanwhile: the caller then returns at once,
-    // without touching the instance or its screens again.
+    // message loop step of a key wait). A message for another window of the dialog the
+    // console sits in goes through that dialog's keyboard handling, so Tab still moves
+    // the focus there; the console's own are dispatched directly. False when no message
+    // could be taken or when the console window was destroyed meanwhile: the caller
+    // then returns at once, without touching the instance or its screens again.
     virtual bool pumpMessage() = 0;
 
-    // Gives the console window the keyboard focus.
+    // Gives the console window the keyboard focus (in a dialog, through the dialog
+    // manager, so that its default button follows).
     virtual void setFocus() = 0;
 
     // What follows only the platform can do for mouse, menu and log. A host without

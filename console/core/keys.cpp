@@ -57,6 +57,14 @@ KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host) {
     }
 }
 
+KeyWait waitForKey(ConsoleInstance& instance, ConsoleHost& host) {
+    if (!host.unattendedInput()) {
+        host.setFocus();  // the focus change reaches other windows, which may call back
+        if (instance.closing) return {0, true, false};
+    }
+    return pumpUntilKey(instance, host);
+}
+
 bool keyDown(ConsoleScreen& s, ConsoleHost& host, uint32_t virtualKey) {
     if (virtualKey == kVkScrollLock) {
         s.flags = (s.flags ^ kFlagPaused) & 0xFFu;

@@ -29,6 +29,11 @@ struct KeyWait {
 };
 KeyWait pumpUntilKey(ConsoleInstance& instance, ConsoleHost& host);
 
+// CONM_WAITKEY: the key wait with the keyboard focus on the console, as an input field
+// takes it, so that the keys go to the wait. Unattended, nothing moves the focus. A
+// window that starts closing while the focus moves ends the wait with key 0.
+KeyWait waitForKey(ConsoleInstance& instance, ConsoleHost& host);
+
 // WM_KEYDOWN on the active screen. Returns true when the key was consumed (Scroll
 // Lock); otherwise the caller gives it default processing. Editing keys are sent to
 // the window as characters through the host's WM_CHAR.

@@ -81,12 +81,12 @@ struct ColorTable {
 // may be narrower or lower than the grid: the cells beyond are not drawn.
 int32_t columnsInBitmaps(const ConsoleScreen& s) {
     if (s.cellWidth <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
-    return std::min(s.columns, s.bitmapWidth / (s.cellWidth * drawScale(s)));
+    return std::min(s.columns, s.bitmapWidth / cellWidthInPixels(s));
 }
 
 int32_t rowsInBitmaps(const ConsoleScreen& s) {
     if (s.cellHeight <= 0 || s.bitsA == nullptr || s.bitsB == nullptr) return 0;
-    return std::min(s.rows, s.bitmapHeight / (s.cellHeight * drawScale(s)));
+    return std::min(s.rows, s.bitmapHeight / cellHeightInPixels(s));
 }
 
 void paintGlyph8(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const RowColor& fore,
@@ -116,42 +116,13 @@ void paintGlyphGeneric(const ConsoleScreen& s, int32_t column, int32_t row, Cons
     }
 }
 
-// Cells drawn k times larger (high DPI): each glyph row is composed as at 96 DPI, each
-// pixel widened k times into a line, and the line written k times. Cells wider than 8
-// pixels keep their columns beyond the glyph unwritten, as paintGlyphGeneric does.
-void paintGlyphScaled(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const RowColor& fore,
-                      const RowColor& back, bool invert, uint8_t* bits) {
-    const int32_t k = drawScale(s);
-    const int32_t width = std::min(s.cellWidth, 8);
-    const uint8_t* glyph = s.fontTable + s.glyphOffset + static_cast<size_t>(v & 0xFF) * s.cellHeight;
-    const size_t stride = static_cast<size_t>(s.bitmapWidth) * 3;
-    const size_t lineBytes = static_cast<size_t>(width) * static_cast<size_t>(k) * 3;
-    const uint64_t flip = invert ? ~uint64_t{0} : 0;
-    uint8_t* out =
-        bits + pixelOffset(s.bitmapWidth, s.bitmapHeight, column * s.cellWidth * k, row * s.cellHeight * k);
-    uint8_t line[8 * kMaxPixelScale * 3];
-    for (int32_t i = 0; i < s.cellHeight; ++i) {
-        const uint64_t* m = kRowMask.words[glyph[i]];
-        uint64_t w[3];
-        for (int j = 0; j < 3; ++j) w[j] = ((fore.words[j] & m[j]) | (back.words[j] & ~m[j])) ^ flip;
-        uint8_t composed[24];
-        std::memcpy(composed, w, sizeof w);
-        uint8_t* p = line;
-        for (int32_t x = 0; x < width; ++x) {
-            for (int32_t r = 0; r < k; ++r, p += 3) std::memcpy(p, composed + 3 * x, 3);
-        }
-        for (int32_t r = 0; r < k; ++r, out -= stride) std::memcpy(out, line, lineBytes);
-    }
-}
-
+// One cell at 96 DPI.
 void paintWithColors(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const ColorTable& colors,
                      uint8_t* bits) {
     const bool invert = cellInSelection(s, column, row);
     const unsigned fore = (v >> 8) & 15;
     const unsigned back = (v >> 12) & 7;
-    if (drawScale(s) != 1) {
-        paintGlyphScaled(s, column, row, v, colors.rows[fore], colors.rows[back], invert, bits);
-    } else if (s.cellWidth == 8) {
+    if (s.cellWidth == 8) {
         paintGlyph8(s, column, row, v, colors.rows[fore], colors.rows[back], invert, bits);
     } else {
         uint8_t f[3], b[3];
@@ -213,9 +184,9 @@ void makeScreenBitmaps(ConsoleScreen& s, ConsoleHost& host) {
         s.bitmapA = s.bitmapB = nullptr;
         s.bitsA = s.bitsB = nullptr;
     }
-    // The factor goes with the pictures: CONM_SETFONT takes it the same way, so that the
+    // The DPI goes with the pictures: CONM_SETFONT takes it the same way, so that the
     // grid, the bitmaps and the pointer always agree on the DPI of the latest of the two.
-    s.pixelScale = scaleForDpi(host.displayDpi());
+    s.drawDpi = drawDpiFor(host.displayDpi());
     markForRedraw(s);  // new pictures start black: the next tick draws every cell into them
 }
 
@@ -226,11 +197,12 @@ void followDpiChange(ConsoleInstance& instance, ConsoleHost& host) {
 }
 
 void followResize(ConsoleInstance& instance, ConsoleHost& host) {
-    const int32_t k = scaleForDpi(host.displayDpi());
+    const int32_t dpi = drawDpiFor(host.displayDpi());
     const ClientSize client = host.clientSize();
     for (ConsoleScreen* s : instance.screens) {
-        if (s == nullptr || s->bitmapA == nullptr || (k == 1 && drawScale(*s) == 1)) continue;
-        if (k != drawScale(*s) || s->bitmapWidth != bitmapWidthFor(client.width) || s->bitmapHeight != client.height) {
+        if (s == nullptr || s->bitmapA == nullptr || (dpi == 96 && drawDpiOf(*s) == 96)) continue;
+        if (dpi != drawDpiOf(*s) || s->bitmapWidth != bitmapWidthFor(client.width) ||
+            s->bitmapHeight != client.height) {
             makeScreenBitmaps(*s, host);
         }
     }
@@ -254,13 +226,6 @@ bool cellInSelection(const ConsoleScreen& s, int32_t column, int32_t row) {
            std::min(anchorRow, endRow) <= row && row <= std::max(anchorRow, endRow);
 }
 
-void paintCell(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell value, uint8_t* bits) {
-    if (bits == nullptr || s.fontTable == nullptr || column < 0 || row < 0) return;
-    const int32_t k = drawScale(s);
-    if ((column + 1) * s.cellWidth * k > s.bitmapWidth || (row + 1) * s.cellHeight * k > s.bitmapHeight) return;
-    paintWithColors(s, column, row, value, ColorTable(s), bits);
-}
-
 namespace {
 
 // One changed cell of a grid row, with everything its pixel lines need.
@@ -271,6 +236,8 @@ struct PendingCell {
     const RowColor* back;
     uint64_t flip;
     bool intoB;
+    uint8_t foreIndex;  // palette entries, for the widened colours of scaled cells
+    uint8_t backIndex;
 };
 
 // A run of adjacent changed cells [first, last] of one grid row.
@@ -294,10 +261,10 @@ int32_t collectRuns(const PendingCell* cells, int32_t count, bool intoBOnly, Cel
     return n;
 }
 
-void copyRuns(uint8_t* line, const uint8_t* from, const CellRun* runs, int32_t count) {
+void copyRuns(uint8_t* line, const uint8_t* from, const CellRun* runs, int32_t count, size_t cellBytes = 24) {
     for (int32_t k = 0; k < count; ++k) {
-        const size_t x = static_cast<size_t>(runs[k].first) * 24;
-        std::memcpy(line + x, from + x, static_cast<size_t>(runs[k].last - runs[k].first + 1) * 24);
+        const size_t x = static_cast<size_t>(runs[k].first) * cellBytes;
+        std::memcpy(line + x, from + x, static_cast<size_t>(runs[k].last - runs[k].first + 1) * cellBytes);
     }
 }
 
@@ -336,7 +303,141 @@ void paintRow8(const ConsoleScreen& s, int32_t row, const PendingCell* cells, in
     }
 }
 
+// Cells drawn above 96 DPI, nearest neighbour, worked out once per tick: the pixel rows
+// that show each glyph line, and each glyph nibble and palette colour widened to the
+// cell's pixel width. Glyph columns 0-3 fall on pixel columns [0, split) and 4-7 on
+// [split, width), so a widened glyph line is two table rows, composed as at 96 DPI.
+struct ScaledCells {
+    static constexpr int kWords = (kMaxCellPixelWidth * 3 + 7) / 8;
+    int32_t width = 0;  // pixels per cell
+    int32_t height = 0;
+    int32_t lines = 0;  // glyph lines drawn
+    int32_t split = 0;
+    int32_t highWords = 0;  // 8-byte words that cover [0, split) and [split, width)
+    int32_t lowWords = 0;
+    int32_t firstRow[17];  // pixel rows [firstRow[i], firstRow[i + 1]) show glyph line i
+    uint64_t high[16][kWords];
+    uint64_t low[16][kWords];
+    uint64_t color[16][kWords];
+
+    // Tables are filled only when wanted: at 96 DPI a tick pays nothing for them.
+    ScaledCells(const ConsoleScreen& s, const ColorTable& colors, bool wanted) {
+        if (!wanted || s.cellWidth <= 0 || s.cellHeight <= 0) return;
+        width = std::min(cellWidthInPixels(s), kMaxCellPixelWidth);
+        height = std::min(cellHeightInPixels(s), kMaxCellPixelHeight);
+        lines = std::min(s.cellHeight, 16);
+        uint8_t column[kMaxCellPixelWidth];
+        for (int32_t x = 0; x < width; ++x) {
+            column[x] = static_cast<uint8_t>(std::min(glyphLineAt(x, s.cellWidth, width), 8));
+            if (column[x] < 4) split = x + 1;
+        }
+        highWords = (split * 3 + 7) / 8;
+        lowWords = ((width - split) * 3 + 7) / 8;
+        for (int32_t i = 0, y = 0; i <= lines; ++i) {
+            while (y < height && glyphLineAt(y, s.cellHeight, height) < i) ++y;
+            firstRow[i] = i == lines ? height : y;
+        }
+        for (unsigned n = 0; n < 16; ++n) {
+            uint8_t bytes[2][kWords * 8] = {};
+            for (int32_t x = 0; x < width; ++x) {
+                // Columns past the glyph's eight (wider cells) stay background.
+                const bool set = column[x] < 4 ? (n & (8u >> column[x])) != 0
+                                               : column[x] < 8 && (n & (8u >> (column[x] - 4))) != 0;
+                if (set) std::memset(x < split ? bytes[0] + 3 * x : bytes[1] + 3 * (x - split), 0xFF, 3);
+            }
+            std::memcpy(high[n], bytes[0], sizeof high[n]);
+            std::memcpy(low[n], bytes[1], sizeof low[n]);
+            uint8_t entry[24];
+            std::memcpy(entry, colors.rows[n].words, sizeof entry);
+            uint8_t bgr[kWords * 8];
+            for (int32_t j = 0; j < kWords * 8; ++j) bgr[j] = entry[j % 3];
+            std::memcpy(color[n], bgr, sizeof color[n]);
+        }
+    }
+};
+
+// One glyph line of the changed cells, widened, into the line buffer. kHigh and kLow fix
+// the word counts of the usual scales (0: taken from the tables) so that the compiler
+// keeps a cell's words in registers.
+template <int kHigh, int kLow>
+void composeLine(const ScaledCells& g, const PendingCell* cells, int32_t count, int32_t i, uint8_t* line) {
+    const int32_t highWords = kHigh > 0 ? kHigh : g.highWords;
+    const int32_t lowWords = kLow > 0 ? kLow : g.lowWords;
+    const size_t cellBytes = static_cast<size_t>(g.width) * 3;
+    const size_t lowStart = static_cast<size_t>(g.split) * 3;
+    for (int32_t k = 0; k < count; ++k) {
+        const PendingCell& p = cells[k];
+        const uint64_t* fore = g.color[p.foreIndex];
+        const uint64_t* back = g.color[p.backIndex];
+        const uint8_t bits = p.glyph[i];
+        uint8_t* out = line + static_cast<size_t>(p.column) * cellBytes;
+        const uint64_t* m = g.high[bits >> 4];
+        for (int32_t j = 0; j < highWords; ++j) {
+            const uint64_t w = (back[j] ^ p.flip) ^ ((fore[j] ^ back[j]) & m[j]);
+            std::memcpy(out + 8 * j, &w, 8);
+        }
+        m = g.low[bits & 15];
+        for (int32_t j = 0; j < lowWords; ++j) {
+            const uint64_t w = (back[j] ^ p.flip) ^ ((fore[j] ^ back[j]) & m[j]);
+            std::memcpy(out + lowStart + 8 * j, &w, 8);
+        }
+    }
+}
+
+// paintRow8 for scaled cells: each glyph line of the row's changed cells is composed once
+// into a line buffer, then copied in runs to every pixel row that shows it, into the
+// bitmaps given (either may be null).
+void paintRowScaled(const ConsoleScreen& s, const ScaledCells& g, int32_t row, const PendingCell* cells, int32_t count,
+                    uint8_t* intoA, uint8_t* intoB) {
+    // Each cell's last word may run up to 7 bytes into the next cell, which is composed
+    // after it or never copied; the padding takes the last cell's.
+    alignas(64) uint8_t line[kMaxGridSide * kMaxCellPixelWidth * 3 + 8];
+    const size_t cellBytes = static_cast<size_t>(g.width) * 3;
+    CellRun runsA[kMaxGridSide];
+    CellRun runsB[kMaxGridSide];
+    const int32_t countA = intoA != nullptr ? collectRuns(cells, count, false, runsA) : 0;
+    const int32_t countB = intoB != nullptr ? collectRuns(cells, count, true, runsB) : 0;
+    // 125 % (cells 10 wide) takes two words a half; 150 to 200 % (12 to 16 wide) three.
+    const bool twoWords = g.highWords == 2 && g.lowWords == 2, threeWords = g.highWords == 3 && g.lowWords == 3;
+    for (int32_t i = 0; i < g.lines; ++i) {
+        if (threeWords) {
+            composeLine<3, 3>(g, cells, count, i, line);
+        } else if (twoWords) {
+            composeLine<2, 2>(g, cells, count, i, line);
+        } else {
+            composeLine<0, 0>(g, cells, count, i, line);
+        }
+        for (int32_t y = g.firstRow[i]; y < g.firstRow[i + 1]; ++y) {
+            const size_t lineStart = pixelOffset(s.bitmapWidth, s.bitmapHeight, 0, row * g.height + y);
+            if (countA > 0) copyRuns(intoA + lineStart, line, runsA, countA, cellBytes);
+            if (countB > 0) copyRuns(intoB + lineStart, line, runsB, countB, cellBytes);
+        }
+    }
+}
+
+PendingCell pendingCell(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell v, const ColorTable& colors) {
+    const auto fore = static_cast<uint8_t>((v >> 8) & 15), back = static_cast<uint8_t>((v >> 12) & 7);
+    return {column,          s.fontTable + s.glyphOffset + static_cast<size_t>(v & 0xFF) * s.cellHeight,
+            &colors.rows[fore], &colors.rows[back], cellInSelection(s, column, row) ? ~uint64_t{0} : 0,
+            (v & 0x8000) == 0, fore, back};
+}
+
 }  // namespace
+
+void paintCell(const ConsoleScreen& s, int32_t column, int32_t row, ConsoleCell value, uint8_t* bits) {
+    if (bits == nullptr || s.fontTable == nullptr || column < 0 || row < 0) return;
+    if ((column + 1) * cellWidthInPixels(s) > s.bitmapWidth || (row + 1) * cellHeightInPixels(s) > s.bitmapHeight) {
+        return;
+    }
+    const ColorTable colors(s);
+    if (drawDpiOf(s) == 96) {
+        paintWithColors(s, column, row, value, colors, bits);
+        return;
+    }
+    const ScaledCells scaled(s, colors, true);
+    const PendingCell cell = pendingCell(s, column, row, value, colors);
+    paintRowScaled(s, scaled, row, &cell, 1, bits, nullptr);
+}
 
 void renderTick(ConsoleScreen& s, ConsoleHost& host) {
     // Text on show changed (not merely redrawn: a palette or a selection redraws the
@@ -350,7 +451,9 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
             // new bitmaps mark every cell for redraw.
             const int32_t fitColumns = columnsInBitmaps(s);
             const int32_t fitRows = rowsInBitmaps(s);
-            const bool rowPath = s.cellWidth == 8 && drawScale(s) == 1;  // paintRow8 draws at 96 DPI only
+            const bool scaled = drawDpiOf(s) != 96;
+            const bool rowPath = scaled || s.cellWidth == 8;
+            const ScaledCells scaledCells(s, colors, scaled);
             PendingCell pending[kMaxGridSide];
             int32_t n = 0;
             for (int32_t r = 0; r < s.rows; ++r) {
@@ -367,11 +470,14 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
                         if ((v & 0x8000) == 0 && s.bitsB != nullptr) paintWithColors(s, c, r, v, colors, s.bitsB);
                         continue;
                     }
-                    pending[count++] = {c, s.fontTable + s.glyphOffset + static_cast<size_t>(v & 0xFF) * s.cellHeight,
-                                        &colors.rows[(v >> 8) & 15], &colors.rows[(v >> 12) & 7],
-                                        cellInSelection(s, c, r) ? ~uint64_t{0} : 0, (v & 0x8000) == 0};
+                    pending[count++] = pendingCell(s, c, r, v, colors);
                 }
-                if (count > 0) paintRow8(s, r, pending, count);
+                if (count == 0) continue;
+                if (scaled) {
+                    paintRowScaled(s, scaledCells, r, pending, count, s.bitsA, s.bitsB);
+                } else {
+                    paintRow8(s, r, pending, count);
+                }
             }
         }
     }
@@ -379,20 +485,23 @@ void renderTick(ConsoleScreen& s, ConsoleHost& host) {
     s.blinkPhase = s.blinkPhase == 0 ? 1 : 0;
     host.redrawNow();
     // After the picture is on show, so that a reader who asks at once reads the new text.
-    if (Announcer* a = host.announcer()) host.announce(a->takeTick(s.rows, textChanged));
+    if (Announcer* a = host.announcer()) host.announce(a->takeTick(s, textChanged));
 }
 
 void drawCursor(const ConsoleScreen& s, ConsolePainter& painter, int32_t column, int32_t row) {
     if (column < 0 || row < 0 || column >= s.columns || row >= s.rows || !hasCells(s)) return;
     uint8_t bgr[3];
     entryColor(s, (s.liveCells[cellIndex(s, column, row)] >> 8) & 15, bgr);
-    // Scaled cells: each cursor line is k pixel lines over the cell's k-fold width.
-    const int32_t k = drawScale(s);
-    const int32_t x0 = column * s.cellWidth * k;
-    const int32_t top = row * s.cellHeight * k;
-    for (int32_t line = s.cursorStartLine; line <= s.cursorEndLine; ++line) {
-        for (int32_t y = top + line * k; y < top + (line + 1) * k; ++y) {
-            painter.horizontalLine(x0, x0 + s.cellWidth * k - 1, y, bgr[2], bgr[1], bgr[0]);
+    // A cursor line covers the pixel rows that show that glyph line, over the cell's width.
+    const int32_t width = cellWidthInPixels(s);
+    const int32_t height = cellHeightInPixels(s);
+    if (height <= 0) return;
+    const int32_t x0 = column * width;
+    const int32_t top = row * height;
+    for (int32_t y = 0; y < height; ++y) {
+        const int32_t line = glyphLineAt(y, s.cellHeight, height);
+        if (line >= s.cursorStartLine && line <= s.cursorEndLine) {
+            painter.horizontalLine(x0, x0 + width - 1, top + y, bgr[2], bgr[1], bgr[0]);
         }
     }
 }

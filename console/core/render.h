@@ -33,15 +33,15 @@ ScreenBitmap createScreenBitmap(ConsoleHost& host);
 void clearScreenBitmap(const ConsoleScreen& screen, uint8_t* bits);
 
 // CONM_CREATEBITMAPS: both bitmaps made again at the client's real size (the old ones
-// freed), the pixel factor taken from the host's DPI now, every cell marked for redraw.
+// freed), the DPI they are drawn for taken from the host now, every cell marked for redraw.
 // The grid and its cells stay as they are.
 void makeScreenBitmaps(ConsoleScreen& screen, ConsoleHost& host);
 
 // The window's DPI changed: every screen that has bitmaps gets them again at the new
-// size and factor and is redrawn whole; grids and cells stay, so nothing is lost.
+// size and DPI and is redrawn whole; grids and cells stay, so nothing is lost.
 void followDpiChange(ConsoleInstance& instance, ConsoleHost& host);
-// The window was resized. Only while cells are drawn scaled (before or after): the
-// screens with bitmaps get them again when the factor or the size no longer matches.
+// The window was resized. Only while cells are drawn above 96 DPI (before or after): the
+// screens with bitmaps get them again when the DPI or the size no longer matches.
 // At 96 DPI this does nothing, as the console has always done on a resize.
 void followResize(ConsoleInstance& instance, ConsoleHost& host);
 

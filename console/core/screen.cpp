@@ -98,9 +98,9 @@ int32_t setFont(ConsoleScreen& s, ConsoleHost& host, uint32_t selector, uint32_t
     const ClientSize client = host.clientSize();
     if (s.flags != 0) return 2;
     // The grid is laid out in 96-DPI units, so it has the rows and columns it has at
-    // 96 DPI; each cell is then drawn drawScale() times larger. Below 96 DPI nothing shrinks.
+    // 96 DPI; each cell is then drawn at the DPI's size. Below 96 DPI nothing shrinks.
     const int32_t dpi = std::max(host.displayDpi(), 96);
-    s.pixelScale = scaleForDpi(dpi);
+    s.drawDpi = drawDpiFor(dpi);
     uint8_t* const paletteRefBefore = s.paletteRef;
     freeCells(s);
     switch (selector) {
@@ -133,12 +133,16 @@ int32_t setFont(ConsoleScreen& s, ConsoleHost& host, uint32_t selector, uint32_t
     }
     // Columns and rows travel in 8-bit fields: a larger client area shows a 256 x 256
     // grid in its top-left corner. The grid also never exceeds the bitmaps.
-    const int32_t width =
-        toUnits(std::min(std::max(client.width, 0), s.bitmapWidth > 0 ? s.bitmapWidth : client.width), dpi);
-    const int32_t height =
-        toUnits(std::min(std::max(client.height, 0), s.bitmapHeight > 0 ? s.bitmapHeight : client.height), dpi);
-    const int32_t columns = std::min(width / s.cellWidth, kMaxGridSide);
-    const int32_t rows = std::min(height / s.cellHeight, kMaxGridSide);
+    const int32_t pixelWidth = std::min(std::max(client.width, 0), s.bitmapWidth > 0 ? s.bitmapWidth : client.width);
+    const int32_t pixelHeight =
+        std::min(std::max(client.height, 0), s.bitmapHeight > 0 ? s.bitmapHeight : client.height);
+    // Rounded cell sizes can exceed the exact scale (DPIs off a multiple of 12): the grid
+    // then keeps only the cells that can be drawn. At 96 DPI and the usual scales in
+    // steps of 25 % both bounds agree.
+    const int32_t columns =
+        std::min({toUnits(pixelWidth, dpi) / s.cellWidth, pixelWidth / cellWidthInPixels(s), kMaxGridSide});
+    const int32_t rows =
+        std::min({toUnits(pixelHeight, dpi) / s.cellHeight, pixelHeight / cellHeightInPixels(s), kMaxGridSide});
     const size_t bytes = 2u * static_cast<size_t>(columns) * static_cast<size_t>(rows);
 
     if (bytes > 0) {
@@ -275,9 +279,8 @@ int32_t putCell(ConsoleScreen& s, uint32_t column, uint32_t row, ConsoleCell val
 
 int32_t pointToCell(const ConsoleScreen& s, uint32_t x, uint32_t y) {
     if (s.fontTable == nullptr || s.cellWidth <= 0 || s.cellHeight <= 0) return -1;
-    const auto k = static_cast<uint32_t>(drawScale(s));
-    int32_t column = static_cast<int32_t>(x / (static_cast<uint32_t>(s.cellWidth) * k));
-    int32_t row = static_cast<int32_t>(y / (static_cast<uint32_t>(s.cellHeight) * k));
+    int32_t column = static_cast<int32_t>(x / static_cast<uint32_t>(cellWidthInPixels(s)));
+    int32_t row = static_cast<int32_t>(y / static_cast<uint32_t>(cellHeightInPixels(s)));
     if (column >= s.columns) column = s.columns - 1;
     if (row >= s.rows) row = s.rows - 1;
     // An empty grid has no last cell: the pixel maps to cell 0, 0.

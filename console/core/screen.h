@@ -72,21 +72,31 @@ struct ConsoleScreen {
     uint16_t holdCount;
     uint8_t deletePending;  // deleted while held: the last hold frees the record
     uint32_t layoutSerial;  // advanced by every layout (CONM_SETFONT)
-    // Whole pixel factor each cell is drawn at (high DPI); 0 and 1 both mean 1. Taken from
-    // the host's DPI by CONM_SETFONT, CONM_CREATEBITMAPS and a DPI change, never set alone.
-    int32_t pixelScale;
+    // The DPI the bitmaps were drawn for (0 reads as 96): each cell is its 96-DPI size
+    // scaled by drawDpi/96 and rounded. Taken from the host's DPI by CONM_SETFONT,
+    // CONM_CREATEBITMAPS and a DPI change, never set alone.
+    int32_t drawDpi;
 };
 
-constexpr int32_t kMaxPixelScale = 8;  // 768 DPI; higher DPIs draw at this factor
+constexpr int32_t kMaxDrawDpi = 768;  // higher DPIs draw at this size: cells of 64 x 128 at most
+constexpr int32_t kMaxCellPixelWidth = 8 * kMaxDrawDpi / 96;
+constexpr int32_t kMaxCellPixelHeight = 16 * kMaxDrawDpi / 96;
 
-// The factor cells are drawn at: pixelScale, with 0 read as 1.
-inline int32_t drawScale(const ConsoleScreen& s) { return s.pixelScale > 1 ? s.pixelScale : 1; }
+// The DPI cells are drawn at for a display DPI: never below 96 (nothing shrinks), capped.
+inline int32_t drawDpiFor(int32_t dpi) { return dpi < 96 ? 96 : (dpi > kMaxDrawDpi ? kMaxDrawDpi : dpi); }
+inline int32_t drawDpiOf(const ConsoleScreen& s) { return drawDpiFor(s.drawDpi); }
 
-// The factor for a display DPI: whole multiples of 96 only, so 144 DPI draws at 1.
-inline int32_t scaleForDpi(int32_t dpi) {
-    const int32_t k = dpi / 96;
-    return k < 1 ? 1 : (k > kMaxPixelScale ? kMaxPixelScale : k);
-}
+// A 96-DPI length in pixels at a DPI, rounded to the nearest pixel (halves up).
+inline int32_t scaledLength(int32_t units, int32_t dpi) { return (units * dpi + 48) / 96; }
+
+// Pixels one cell covers in the bitmaps and on the screen. Cells are uniform: cell
+// (c, r) covers x in [c * width, (c + 1) * width) and y likewise, from the top-left.
+inline int32_t cellWidthInPixels(const ConsoleScreen& s) { return scaledLength(s.cellWidth, drawDpiOf(s)); }
+inline int32_t cellHeightInPixels(const ConsoleScreen& s) { return scaledLength(s.cellHeight, drawDpiOf(s)); }
+
+// The glyph line (or column) that pixel p of a cell `pixels` long shows, of `lines`:
+// nearest neighbour, sampled at the pixel's centre. On whole factors k it is p / k.
+inline int32_t glyphLineAt(int32_t p, int32_t lines, int32_t pixels) { return (2 * p + 1) * lines / (2 * pixels); }
 
 // The 16-bit cell index shared by every operation: row * columns + column, mod 65,536.
 inline uint16_t cellIndex(const ConsoleScreen& s, int32_t column, int32_t row) {

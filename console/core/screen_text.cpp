@@ -50,43 +50,57 @@ void ScreenText::build(const ConsoleScreen& s) {
     rowStart_.reserve(static_cast<size_t>(rows));
     rowEnd_.reserve(static_cast<size_t>(rows));
 
+    // The cursor on show: a frozen or paused screen shows where it stood when painted.
+    const bool live = s.flags == 0;
+    const int32_t cursorColumn = clampTo(live ? s.cursorColumn : s.savedCursorColumn, 0, columns - 1);
+    const int32_t cursorRow = clampTo(live ? s.cursorRow : s.savedCursorRow, 0, rows - 1);
+
+    // Each row's kept cells: its text without trailing blanks, but on the cursor's row at
+    // least up to the cursor, so that the caret after a prompt's blank stands on its column.
+    std::vector<int32_t> kept(static_cast<size_t>(rows), 0);
+    int32_t lastText = -1;
     for (int32_t r = 0; r < rows; ++r) {
         const ConsoleCell* row = cells + static_cast<size_t>(r) * static_cast<size_t>(columns);
-        int32_t kept = columns;
-        while (kept > 0) {
-            const auto code = static_cast<uint8_t>(row[kept - 1]);
+        int32_t n = columns;
+        while (n > 0) {
+            const auto code = static_cast<uint8_t>(row[n - 1]);
             if (code != 0 && cp437ToUnicode[code] != kBlank) break;
-            --kept;
+            --n;
         }
+        if (n > 0) lastText = r;
+        kept[static_cast<size_t>(r)] = r == cursorRow ? std::max(n, cursorColumn) : n;
+    }
+    // The document ends at the row below the last text or at the cursor's row, whichever
+    // is lower: the blank rows under them would only be read out as empty lines.
+    const int32_t usedRows = std::min(rows, std::max(lastText + 1, cursorRow) + 1);
+
+    for (int32_t r = 0; r < usedRows; ++r) {
+        const ConsoleCell* row = cells + static_cast<size_t>(r) * static_cast<size_t>(columns);
+        const int32_t n = kept[static_cast<size_t>(r)];
         rowStart_.push_back(static_cast<int32_t>(text_.size()));
-        for (int32_t c = 0; c < kept; ++c) {
+        for (int32_t c = 0; c < n; ++c) {
             const auto code = static_cast<uint8_t>(row[c]);
             text_.push_back(code == 0 ? kBlank : cp437ToUnicode[code]);
             attributes_.push_back(static_cast<uint16_t>(row[c] >> 8));
         }
         rowEnd_.push_back(static_cast<int32_t>(text_.size()));
         // The line end looks like the row's last kept cell, so that it joins its format run.
-        const auto endAttribute = static_cast<uint16_t>(row[kept > 0 ? kept - 1 : 0] >> 8);
+        const auto endAttribute = static_cast<uint16_t>(row[n > 0 ? n - 1 : 0] >> 8);
         endAttribute_ = endAttribute;
-        if (r + 1 < rows) {
+        if (r + 1 < usedRows) {
             text_.push_back(kCr);
             text_.push_back(kLf);
             attributes_.push_back(endAttribute);
             attributes_.push_back(endAttribute);
         }
     }
-
-    // The cursor on show: a frozen or paused screen shows where it stood when painted.
-    const bool live = s.flags == 0;
-    const int32_t column = clampTo(live ? s.cursorColumn : s.savedCursorColumn, 0, columns - 1);
-    const int32_t row = clampTo(live ? s.cursorRow : s.savedCursorRow, 0, rows - 1);
-    caret_ = offsetOf(column, row);
+    caret_ = offsetOf(cursorColumn, cursorRow);
 
     SelectionRect rect;
     // A record starts zero-filled (anchor and end both cell 0): only a selection the
     // user began with the menu's Select counts.
     if (s.selectEnabled != 0 && selectionRect(s, rect)) {
-        const int32_t bottom = std::min(rect.bottom, rows - 1);
+        const int32_t bottom = std::min(rect.bottom, usedRows - 1);
         for (int32_t r = rect.top; r <= bottom; ++r) {
             selection_.push_back({offsetOf(rect.left, r), offsetOf(rect.right + 1, r)});
         }
@@ -116,6 +130,22 @@ int32_t ScreenText::offsetOf(int32_t column, int32_t row) const {
     return start + clampTo(column, 0, rowEnd(row) - start);
 }
 
+bool ScreenText::rectangleOf(TextRange range, SelectionRect& rect) const {
+    const int32_t a = clampTo(std::min(range.start, range.end), 0, length());
+    const int32_t b = clampTo(std::max(range.start, range.end), 0, length());
+    if (a >= b) return false;
+    const int32_t top = rowOf(a);
+    const int32_t bottom = rowOf(b - 1);  // a line end belongs to the row it ends
+    if (top == bottom) {
+        if (a >= rowEnd(top)) return false;  // a bare line end has no cells
+        rect = {a - rowStart(top), top, std::min(b, rowEnd(top)) - rowStart(top) - 1, top};
+        return true;
+    }
+    if (a != rowStart(top) || b < rowEnd(bottom)) return false;
+    rect = {0, top, columns_ - 1, bottom};
+    return true;
+}
+
 std::vector<CellSpan> ScreenText::spans(TextRange range) const {
     std::vector<CellSpan> out;
     if (rowStart_.empty()) return out;
@@ -132,13 +162,9 @@ std::vector<CellSpan> ScreenText::spans(TextRange range) const {
 }
 
 CellColors ScreenText::colorsAt(int32_t offset) const {
+    // The document's end takes the last row's look: an empty last row has its own.
     const int32_t at = clampTo(offset, 0, length());
-    uint16_t attribute = endAttribute_;
-    if (at < length()) {
-        attribute = attributes_[static_cast<size_t>(at)];
-    } else if (length() > 0) {
-        attribute = attributes_.back();
-    }
+    const uint16_t attribute = at < length() ? attributes_[static_cast<size_t>(at)] : endAttribute_;
     return {colorRef(palette_[attribute & 15u]), colorRef(palette_[(attribute >> 4) & 7u])};
 }
 
@@ -191,8 +217,11 @@ int32_t ScreenText::previousBoundary(TextUnit unit, int32_t offset) const {
 
 TextRange ScreenText::enclosing(TextUnit unit, int32_t offset) const {
     const int32_t n = length();
-    if (n == 0) return {0, 0};
-    // The document's end belongs to the last unit, as a caret after the text does.
+    if (unit == TextUnit::Page || unit == TextUnit::Document) return {0, n};
+    // An empty last row (the cursor's) is a line of its own: at the document's end a
+    // caret there stays in it rather than joining the row above.
+    if (offset >= n && rowStart(rows() - 1) == n) return {n, n};
+    // Elsewhere the document's end belongs to the last unit, as a caret after the text does.
     const int32_t at = clampTo(offset, 0, n - 1);
     const int32_t start = isUnitStart(unit, at) ? at : previousBoundary(unit, at);
     return {start, nextBoundary(unit, start)};

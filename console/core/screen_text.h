@@ -1,7 +1,8 @@
 // The text a screen shows, as a reader of the screen sees it: Unicode, one line per
-// row without its trailing blanks, rows joined by CR LF; with the offsets, lines,
-// words, colours, caret and selection that text navigation needs. Portable and
-// read-only: it copies the cells once per build and never touches the screen again.
+// row without its trailing blanks (the cursor's row kept up to the cursor), rows joined
+// by CR LF; with the offsets, lines, words, colours, caret and selection that text
+// navigation needs. Portable and read-only: it copies the cells once per build and
+// never touches the screen again.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "screen.h"
+#include "selection.h"
 
 namespace console {
 
@@ -44,7 +46,8 @@ struct CellColors {
 
 class ScreenText {
 public:
-    // Copies the cells on show (the held picture while the screen is frozen or paused).
+    // Copies the cells on show (the held picture while the screen is frozen or paused),
+    // down to the row below the last text or the cursor's row, whichever is lower.
     // A screen without font or cells gives the empty text.
     void build(const ConsoleScreen& screen);
 
@@ -68,7 +71,8 @@ public:
     // Colours of the cell under an offset (a line end takes the last cell of its row).
     CellColors colorsAt(int32_t offset) const;
 
-    // Navigation. Every result is clamped to [0, length()].
+    // Navigation. Every result is clamped to [0, length()]. The document's end encloses
+    // to the last unit, or to itself when the last row is empty.
     TextRange enclosing(TextUnit unit, int32_t offset) const;
     // Moves a range by count units as text navigation does: the range collapses to its
     // start unit, moves, and is expanded to the unit again (a degenerate range stays
@@ -77,10 +81,15 @@ public:
     // Moves one endpoint by count unit boundaries; the other follows when crossed.
     int32_t moveEndpoint(TextRange& range, bool startEndpoint, TextUnit unit, int32_t count) const;
 
-    // The caret: the cursor cell on show, as a degenerate range.
+    // The caret: the cursor cell on show, as a degenerate range at the cursor's column.
     TextRange caret() const { return {caret_, caret_}; }
     // The mouse selection as text ranges, one per row of its rectangle; empty when none.
     const std::vector<TextRange>& selection() const { return selection_; }
+
+    // The cell rectangle whose selection reads back as this range: a part of one row, or
+    // whole rows (with or without the last one's line end). False for any other range,
+    // a degenerate one among them.
+    bool rectangleOf(TextRange range, SelectionRect& rect) const;
 
 private:
     // Unit boundaries: 0 always starts a unit, length() ends the last one.
@@ -96,7 +105,7 @@ private:
     uint8_t palette_[16][3] = {};  // blue, green, red after the grey rule
     int32_t columns_ = 0;
     int32_t caret_ = 0;
-    uint16_t endAttribute_ = 0;  // the last row's look, for an empty text's colours
+    uint16_t endAttribute_ = 0;  // the last row's look, for the document's end
 };
 
 }  // namespace console

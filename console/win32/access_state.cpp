@@ -50,6 +50,11 @@ UINT snapshotMessage() {
     return message;
 }
 
+UINT selectMessage() {
+    static const UINT message = RegisterWindowMessageA("kelvane.console.access.select");
+    return message;
+}
+
 UINT importantMessage() {
     static const UINT message = RegisterWindowMessageA(QUORVEND_CONSOLE_IMPORTANT_MESSAGE);
     return message;
@@ -69,11 +74,39 @@ bool buildSnapshot(HWND window, Snapshot& snapshot) {
     }
     const ConsoleScreen& screen = *instance->activeScreen;
     snapshot.text.build(screen);
+    // Only counted once a reader has asked: a field opened before then reads as read-only.
+    const AccessState* state = blockOf(*instance).access;
+    snapshot.editing = state != nullptr && state->announcer_.editing();
     snapshot.cellWidth = cellPixelWidth(screen);
     snapshot.cellHeight = cellPixelHeight(screen);
     snapshot.origin = {0, 0};
     ClientToScreen(window, &snapshot.origin);
     return true;
+}
+
+// What a reader's Select asks for (window thread).
+struct SelectRequest {
+    TextRange range;
+    HRESULT result = uia::kElementNotAvailable;
+};
+
+// Window thread. The text is built again here, so that the range meets the cells it
+// will select, not those of the reader's last snapshot.
+HRESULT applySelection(HWND window, TextRange range) {
+    ConsoleInstance* instance = g_consoleRegistry.find(window);
+    if (instance == nullptr || instance->valid == 0) return uia::kElementNotAvailable;
+    ConsoleScreen* screen = instance->activeScreen;
+    if (screen == nullptr || screen->selecting != 0) return uia::kInvalidOperation;
+    ScreenText text;
+    text.build(*screen);
+    SelectionRect rect;
+    if (!text.rectangleOf(range, rect)) return uia::kInvalidOperation;
+    // As the menu's Select and a drag would leave it: Copy and Cancel work on it.
+    screen->selectEnabled = 1;
+    screen->selectionAnchor = cellIndex(*screen, rect.left, rect.top);
+    screen->selectionEnd = cellIndex(*screen, rect.right, rect.bottom);
+    SendMessageW(window, CONM_REFRESH, screen->screenIndex, 0);
+    return S_OK;
 }
 
 AccessState* ensureState(HWND window, InstanceBlock& block) {
@@ -97,20 +130,39 @@ BSTR toBstr(const std::u16string& text) {
 bool listening(const uia::Api& api) { return api.clientsAreListening == nullptr || api.clientsAreListening() != FALSE; }
 
 // Counted before the system is asked, so that tests see each raise also where the
-// system lacks the notification event.
+// system lacks the notification event. Ordinary output supersedes itself (a reader
+// finishes what it says, then skips to the latest), so it never lags behind the
+// installation; important lines go apart, each one said.
 void raiseNotification(AccessState& state, const std::u16string& text, bool important) {
     ++state.record_.notifications;
+    if (important) ++state.record_.important;
     state.record_.lastText = text;
     state.record_.lastImportant = important;
     const uia::Api& api = uia::api();
     if (api.raiseNotificationEvent == nullptr || !listening(api)) return;
     BSTR display = toBstr(text);
-    BSTR activity = SysAllocString(L"kelvane.console.output");
+    BSTR activity = SysAllocString(important ? L"kelvane.console.important" : L"kelvane.console.output");
     api.raiseNotificationEvent(state.provider_, uia::NotificationKind_Other,
-                               important ? uia::NotificationProcessing_ImportantAll : uia::NotificationProcessing_All,
+                               important ? uia::NotificationProcessing_ImportantAll
+                                         : uia::NotificationProcessing_CurrentThenMostRecent,
                                display, activity);
     SysFreeString(activity);
     SysFreeString(display);
+}
+
+// Once a tick at most, however often the caret and the selection moved in it.
+void raiseSelectionChanged(AccessState& state) {
+    ++state.record_.selectionChanged;
+    const uia::Api& api = uia::api();
+    if (api.raiseAutomationEvent != nullptr && listening(api)) {
+        api.raiseAutomationEvent(state.provider_, uia::kTextSelectionChangedEventId);
+    }
+}
+
+// Active Accessibility readers learn of new output only through the value.
+void raiseValueChanged(AccessState& state) {
+    ++state.record_.valueChanged;
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, state.context_->window(), OBJID_CLIENT, CHILDID_SELF);
 }
 
 void raiseTextChanged(AccessState& state) {
@@ -138,6 +190,17 @@ HRESULT takeSnapshot(const AccessContext& context, Snapshot& snapshot) {
     // later and write into a snapshot that no longer exists.
     const LRESULT built = SendMessageW(window, snapshotMessage(), snapshotCookie(), reinterpret_cast<LPARAM>(&snapshot));
     return built == 1 && context.alive() ? S_OK : uia::kElementNotAvailable;
+}
+
+HRESULT selectText(const AccessContext& context, TextRange range) {
+    if (!context.alive()) return uia::kElementNotAvailable;
+    HWND window = context.window();
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) return applySelection(window, range);
+    SelectRequest request;
+    request.range = range;
+    // Not SendMessageTimeout, for the reason takeSnapshot gives.
+    SendMessageW(window, selectMessage(), snapshotCookie(), reinterpret_cast<LPARAM>(&request));
+    return context.alive() ? request.result : uia::kElementNotAvailable;
 }
 
 BSTR consoleName(HWND window) {
@@ -170,28 +233,34 @@ LRESULT onGetObject(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lpa
         const auto lresultFromObject = oleacc::api().lresultFromObject;
         AccessState* state = lresultFromObject != nullptr ? ensureState(window, block) : nullptr;
         if (state != nullptr) {
-            LRESULT result = lresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
-            if (result == CO_E_NOTINITIALIZED &&
-                SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-                // The reader's object must be marshalled: the window's thread gets an
-                // apartment, kept for its life (the object may be used until then).
-                result = lresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
-            }
-            // Still failing: the system's own object answers.
+            // The object is marshalled, so the window's thread must have initialised COM;
+            // its apartment is the program's to choose, never made here behind its back.
+            // Without one (CO_E_NOTINITIALIZED), the system's own object answers.
+            const LRESULT result = lresultFromObject(__uuidof(IAccessible), wparam, state->accessible_);
             if (result >= 0) return result;
         }
     }
     return DefWindowProcA(window, WM_GETOBJECT, wparam, lparam);
 }
 
-bool isAccessMessage(UINT message) { return message == snapshotMessage() || message == importantMessage(); }
+bool isAccessMessage(UINT message) {
+    return message == snapshotMessage() || message == selectMessage() || message == importantMessage();
+}
 
 LRESULT onAccessMessage(HWND window, InstanceBlock& block, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == importantMessage()) {
-        if (block.access != nullptr) block.access->announcer_.markNextImportant();
+        if (block.access != nullptr) {
+            block.access->announcer_.markNext(wparam == QUORVEND_CONSOLE_NOT_ANNOUNCED ? PrintMark::Silent
+                                                                                      : PrintMark::Important);
+        }
         return 0;
     }
     if (wparam != snapshotCookie() || lparam == 0 || InSendMessageEx(nullptr) == ISMEX_NOSEND) return 0;
+    if (message == selectMessage()) {
+        auto& request = *reinterpret_cast<SelectRequest*>(lparam);
+        request.result = applySelection(window, request.range);
+        return 1;
+    }
     return buildSnapshot(window, *reinterpret_cast<Snapshot*>(lparam)) ? 1 : 0;
 }
 
@@ -219,8 +288,11 @@ void raiseAnnouncement(InstanceBlock& block, const Announcement& announcement) {
     AccessState* state = block.access;
     if (state == nullptr) return;
     ++state->record_.ticks;
-    if (announcement.speak) raiseNotification(*state, announcement.text, announcement.important);
+    if (announcement.speak) raiseNotification(*state, announcement.text, false);
+    if (announcement.speakImportant) raiseNotification(*state, announcement.importantText, true);
     if (announcement.textChanged) raiseTextChanged(*state);
+    if (announcement.caretMoved || announcement.selectionChanged) raiseSelectionChanged(*state);
+    if (announcement.speak || announcement.speakImportant || announcement.textChanged) raiseValueChanged(*state);
     if (g_observer != nullptr) g_observer(announcement, g_observerContext);
 }
 

@@ -43,9 +43,9 @@ private:
     volatile LONG refs_ = 1;
 };
 
-// Pixels one cell covers on the screen: cells are drawn at the screen's pixel factor.
-inline int32_t cellPixelWidth(const ConsoleScreen& s) { return s.cellWidth * drawScale(s); }
-inline int32_t cellPixelHeight(const ConsoleScreen& s) { return s.cellHeight * drawScale(s); }
+// Pixels one cell covers on the screen: cells are drawn at the screen's DPI, uniform.
+inline int32_t cellPixelWidth(const ConsoleScreen& s) { return cellWidthInPixels(s); }
+inline int32_t cellPixelHeight(const ConsoleScreen& s) { return cellHeightInPixels(s); }
 
 // What the providers read: the text on show and where its cells lie on the screen.
 struct Snapshot {
@@ -53,6 +53,7 @@ struct Snapshot {
     int32_t cellWidth = 0;  // screen pixels
     int32_t cellHeight = 0;
     POINT origin = {0, 0};  // the client area's top left, screen coordinates
+    bool editing = false;   // an input field runs: typed keys change the text
 };
 
 // Any thread. The screen's state belongs to the window's thread, so a snapshot is built
@@ -61,10 +62,16 @@ struct Snapshot {
 // UIA_E_ELEMENTNOTAVAILABLE once the window is gone.
 HRESULT takeSnapshot(const AccessContext& context, Snapshot& snapshot);
 
+// Any thread, as takeSnapshot. Makes the mouse's selection the rectangle that reads back
+// as the range in the text on show. UIA_E_INVALIDOPERATION when no rectangle does (a
+// degenerate range among them: the caret is the program's) or the user is dragging one.
+HRESULT selectText(const AccessContext& context, TextRange range);
+
 // Any thread. The window's title, whole, or "Console" when it has none; null without memory.
 BSTR consoleName(HWND window);
 
-// The window procedure's dispatches (window thread).
+// The window procedure's dispatches (window thread). The Active Accessibility object is
+// marshalled to its reader: it is given only where the window's thread has initialised COM.
 LRESULT onGetObject(HWND window, InstanceBlock& block, WPARAM wparam, LPARAM lparam);
 bool isAccessMessage(UINT message);  // the registered messages below
 LRESULT onAccessMessage(HWND window, InstanceBlock& block, UINT message, WPARAM wparam, LPARAM lparam);
@@ -79,7 +86,10 @@ void raiseAnnouncement(InstanceBlock& block, const Announcement& announcement);
 struct RaiseRecord {
     int32_t ticks = 0;          // announcements handed to the raise function
     int32_t notifications = 0;  // counted whether or not the system can raise them
+    int32_t important = 0;      // of those, the important ones
     int32_t textChanged = 0;
+    int32_t selectionChanged = 0;  // text selection events: the caret or the selection moved
+    int32_t valueChanged = 0;      // Active Accessibility value changes: output arrived
     std::u16string lastText;
     bool lastImportant = false;
 };

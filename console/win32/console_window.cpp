@@ -91,6 +91,44 @@ LRESULT OnConsoleMessage(HWND window, ConsoleInstance& instance, UINT message, W
     return static_cast<LRESULT>(result.value);
 }
 
+// How far an idle Enter the console claimed has been dropped (InstanceBlock::enterDrop).
+enum : uint8_t { kEnterNone, kEnterClaimed, kEnterKeyDropped };
+
+// A dialog asks before it handles a key itself. The arrows are the console's. So is
+// Enter, which would otherwise press the dialog's default button: a waiting console
+// takes it (its nested loop dispatches it directly anyway), an idle one drops it.
+LRESULT OnGetDlgCode(InstanceBlock& block, LPARAM lparam) {
+    const MSG* asked = reinterpret_cast<const MSG*>(lparam);
+    if (asked == nullptr || asked->message != WM_KEYDOWN || asked->wParam != VK_RETURN) return DLGC_WANTARROWS;
+    if (block.keyWaits == 0) block.enterDrop = kEnterClaimed;
+    return DLGC_WANTARROWS | DLGC_WANTMESSAGE;
+}
+
+// The Enter claimed while idle: neither its key press nor the character TranslateMessage
+// made of it (CR, or LF with Ctrl) may wait in the key ring for a later key wait. Any
+// other key press or character ends the drop, so it can never swallow a later Enter.
+bool DropsClaimedEnter(InstanceBlock& block, UINT message, WPARAM wparam) {
+    const uint8_t state = block.enterDrop;
+    block.enterDrop = kEnterNone;
+    if (message == WM_KEYDOWN && state == kEnterClaimed && wparam == VK_RETURN) {
+        block.enterDrop = kEnterKeyDropped;
+        return true;
+    }
+    return message == WM_CHAR && state == kEnterKeyDropped && (wparam == '\r' || wparam == '\n');
+}
+
+// Counts the key waits and input fields running, for the dialog's Enter question.
+class KeyWaitScope {
+public:
+    explicit KeyWaitScope(InstanceBlock& block) : block_(block) { ++block_.keyWaits; }
+    ~KeyWaitScope() { --block_.keyWaits; }
+    KeyWaitScope(const KeyWaitScope&) = delete;
+    KeyWaitScope& operator=(const KeyWaitScope&) = delete;
+
+private:
+    InstanceBlock& block_;
+};
+
 void registerClass(HINSTANCE module, const char* name, WNDPROC procedure) {
     WNDCLASSEXA wc;
     wc.cbSize = sizeof wc;
@@ -145,6 +183,17 @@ LRESULT CALLBACK consoleWindowProc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_DPICHANGED:
     case kWmDpiChangedAfterParent:
         return OnScaleChange(window, *instance, message, wparam, lparam);
+    case WM_GETDLGCODE:
+        return OnGetDlgCode(block, lparam);
+    case WM_KEYDOWN:
+    case WM_CHAR:
+        if (DropsClaimedEnter(block, message, wparam)) return 0;
+        return OnConsoleMessage(window, *instance, message, wparam, lparam);
+    case CONM_WAITKEY:
+    case CONM_INPUTLINE: {
+        const KeyWaitScope wait(block);
+        return OnConsoleMessage(window, *instance, message, wparam, lparam);
+    }
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
         invalidateFocusBand(window);

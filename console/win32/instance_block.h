@@ -20,6 +20,8 @@ struct InstanceBlock {
     bool menuOpen;             // the context menu's loop runs: destruction ends it, and
                                // the menu is destroyed only with the block
     AccessState* access;       // screen readers: made at the first WM_GETOBJECT, freed with the block
+    int keyWaits;              // key waits and input fields now running: an Enter is theirs
+    uint8_t enterDrop;         // an idle Enter claimed from the dialog: its key press, then its character
 };
 
 inline InstanceBlock& blockOf(ConsoleInstance& instance) { return reinterpret_cast<InstanceBlock&>(instance); }

@@ -62,10 +62,15 @@ public:
         *count = 0;
         return context_->alive() ? S_OK : CO_E_OBJNOTCONNECTED;
     }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT, IDispatch** out) override {
+    // The console has no children; asked for itself, it is its own.
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        return context_->alive() ? E_INVALIDARG : CO_E_OBJNOTCONNECTED;
+        if (!context_->alive()) return CO_E_OBJNOTCONNECTED;
+        if (!isSelf(child)) return E_INVALIDARG;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* out) override {
         const HRESULT ready = check(child, out);
@@ -101,8 +106,12 @@ public:
         info.cbSize = sizeof info;
         HWND window = context_->window();
         const bool focused = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == window;
+        // Editable only while an input field runs.
+        Snapshot snapshot;
+        const bool editing = SUCCEEDED(takeSnapshot(*context_, snapshot)) && snapshot.editing;
         out->vt = VT_I4;
-        out->lVal = STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE | (focused ? STATE_SYSTEM_FOCUSED : 0);
+        out->lVal = STATE_SYSTEM_FOCUSABLE | (editing ? 0 : STATE_SYSTEM_READONLY);
+        if (focused) out->lVal |= STATE_SYSTEM_FOCUSED;
         if (!IsWindowVisible(window)) out->lVal |= STATE_SYSTEM_INVISIBLE;
         return S_OK;
     }

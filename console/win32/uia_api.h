@@ -16,6 +16,7 @@ namespace uia {
 
 // Identifiers, as UI Automation numbers them.
 constexpr LONG kRootObjectId = -25;
+constexpr int kValuePatternId = 10002;
 constexpr int kTextPatternId = 10014;
 constexpr int kBoundingRectanglePropertyId = 30001;
 constexpr int kControlTypePropertyId = 30003;
@@ -26,6 +27,7 @@ constexpr int kAutomationIdPropertyId = 30011;
 constexpr int kIsControlElementPropertyId = 30016;
 constexpr int kIsContentElementPropertyId = 30017;
 constexpr int kIsTextPatternAvailablePropertyId = 30040;
+constexpr int kIsValuePatternAvailablePropertyId = 30043;
 constexpr int kDocumentControlTypeId = 50030;
 constexpr int kTextSelectionChangedEventId = 20014;
 constexpr int kTextChangedEventId = 20015;
@@ -43,7 +45,11 @@ enum SupportedTextSelection {
     SupportedTextSelection_Multiple = 2
 };
 enum NotificationKind { NotificationKind_Other = 4 };
-enum NotificationProcessing { NotificationProcessing_ImportantAll = 0, NotificationProcessing_All = 2 };
+enum NotificationProcessing {
+    NotificationProcessing_ImportantAll = 0,
+    NotificationProcessing_All = 2,
+    NotificationProcessing_CurrentThenMostRecent = 4,
+};
 
 struct UiaPoint {
     double x;
@@ -54,6 +60,8 @@ struct UiaPoint {
 extern const IID IID_TextRangeProvider;
 // {3589c92c-63f3-4367-99bb-ada653b77cf2}
 extern const IID IID_TextProvider;
+// {c7935180-6fb3-4201-b174-7df73adbf64a}
+extern const IID IID_ValueProvider;
 
 struct ITextRangeProvider : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Clone(ITextRangeProvider** result) = 0;
@@ -88,6 +96,12 @@ struct ITextProvider : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RangeFromPoint(UiaPoint point, ITextRangeProvider** result) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_DocumentRange(ITextRangeProvider** result) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_SupportedTextSelection(SupportedTextSelection* result) = 0;
+};
+
+struct IValueProvider : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Value(BSTR* result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* result) = 0;
 };
 
 // uiautomationcore.dll's entry points; each is null where the system lacks it (all of

@@ -1,4 +1,4 @@
-// The console's UI Automation element and its text pattern (one object, two interfaces).
+// The console's UI Automation element with its text and value patterns (one object).
 // Must not touch the window's block or screens: everything it reads comes from a
 // snapshot taken on the window's thread (takeSnapshot).
 #include "uia_provider.h"
@@ -35,7 +35,10 @@ bool hasFocus(HWND window) {
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == window;
 }
 
-class ConsoleProvider final : public IRawElementProviderSimple, public uia::ITextProvider, private ComRefCount<ConsoleProvider> {
+class ConsoleProvider final : public IRawElementProviderSimple,
+                              public uia::ITextProvider,
+                              public uia::IValueProvider,
+                              private ComRefCount<ConsoleProvider> {
     friend class ComRefCount<ConsoleProvider>;
 
 public:
@@ -48,6 +51,8 @@ public:
             *out = static_cast<IRawElementProviderSimple*>(this);
         } else if (iid == uia::IID_TextProvider) {
             *out = static_cast<uia::ITextProvider*>(this);
+        } else if (iid == uia::IID_ValueProvider) {
+            *out = static_cast<uia::IValueProvider*>(this);
         } else {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -71,6 +76,9 @@ public:
         if (!context_->alive()) return uia::kElementNotAvailable;
         if (pattern == uia::kTextPatternId) {
             *out = static_cast<uia::ITextProvider*>(this);
+            AddRef();
+        } else if (pattern == uia::kValuePatternId) {
+            *out = static_cast<uia::IValueProvider*>(this);
             AddRef();
         }
         return S_OK;
@@ -96,7 +104,8 @@ public:
         case uia::kIsKeyboardFocusablePropertyId:
         case uia::kIsControlElementPropertyId:
         case uia::kIsContentElementPropertyId:
-        case uia::kIsTextPatternAvailablePropertyId: *out = boolVariant(true); break;
+        case uia::kIsTextPatternAvailablePropertyId:
+        case uia::kIsValuePatternAvailablePropertyId: *out = boolVariant(true); break;
         default: break;  // VT_EMPTY: the host provider's value, or none
         }
         return S_OK;
@@ -165,11 +174,38 @@ public:
         *out = createTextRange(context_, this, 0, snapshot.text.length());
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    // A mouse selection is a rectangle: one range per row, hence several at once.
+    // A mouse selection is a rectangle: one range per row, hence several at once. A
+    // range's Select makes one where a rectangle reads back as it (uia_text_range.cpp).
     HRESULT STDMETHODCALLTYPE get_SupportedTextSelection(uia::SupportedTextSelection* out) override {
         if (out == nullptr) return E_POINTER;
         *out = uia::SupportedTextSelection_Multiple;
         return context_->alive() ? S_OK : uia::kElementNotAvailable;
+    }
+
+    // IValueProvider: tells readers whether the text is editable (an input field runs);
+    // the value is the whole text, as Active Accessibility's.
+    HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR) override {
+        // Only typed keys reach the field: a reader cannot write the screen.
+        return context_->alive() ? uia::kInvalidOperation : uia::kElementNotAvailable;
+    }
+    HRESULT STDMETHODCALLTYPE get_Value(BSTR* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        Snapshot snapshot;
+        const HRESULT taken = takeSnapshot(*context_, snapshot);
+        if (FAILED(taken)) return taken;
+        const std::vector<uint16_t>& text = snapshot.text.text();
+        *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
+        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = TRUE;
+        Snapshot snapshot;
+        const HRESULT taken = takeSnapshot(*context_, snapshot);
+        if (FAILED(taken)) return taken;
+        *out = snapshot.editing ? FALSE : TRUE;
+        return S_OK;
     }
 
 private:

@@ -1,6 +1,6 @@
 // A UI Automation text range over the console's text: offsets, navigation, text,
 // colours and the cells' rectangles on the screen. Must not keep a snapshot between
-// calls (the screen changes under it), nor reach the window's block.
+// calls (the screen changes under it), reach the window's block, nor write another range.
 #include "uia_text_range.h"
 
 #include <algorithm>
@@ -50,12 +50,39 @@ std::vector<wchar_t> folded(const wchar_t* text, size_t length, bool fold) {
     return copy;
 }
 
+// The two offsets of a range, as last set; clamped to a snapshot's length before use.
+struct Offsets {
+    int32_t start = 0;
+    int32_t end = 0;
+};
+
+Offsets clamped(Offsets o, int32_t length) {
+    o.start = std::min(std::max(o.start, 0), length);
+    o.end = std::min(std::max(o.end, o.start), length);
+    return o;
+}
+
+// A range may be used from several client threads at once. Its lock guards only the
+// reading and writing of the pair, never a snapshot: taking one sends to the window's
+// thread, which may itself be waiting for this lock. No two ranges' locks are ever held
+// together (a range may be given itself as the other one).
+class OffsetsLock {
+public:
+    explicit OffsetsLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~OffsetsLock() { ReleaseSRWLockExclusive(&lock_); }
+    OffsetsLock(const OffsetsLock&) = delete;
+    OffsetsLock& operator=(const OffsetsLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 class ConsoleTextRange final : public uia::ITextRangeProvider, private ComRefCount<ConsoleTextRange> {
     friend class ComRefCount<ConsoleTextRange>;
 
 public:
     ConsoleTextRange(AccessContext* context, IRawElementProviderSimple* root, int32_t start, int32_t end)
-        : context_(context), root_(root), start_(start), end_(end) {
+        : context_(context), root_(root), offsets_{start, end} {
         context_->addRef();
         root_->AddRef();
     }
@@ -81,17 +108,19 @@ public:
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
         if (!context_->alive()) return uia::kElementNotAvailable;
-        *out = createTextRange(context_, root_, start_, end_);
+        const Offsets o = offsets();
+        *out = createTextRange(context_, root_, o.start, o.end);
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE Compare(ITextRangeProvider* range, BOOL* out) override {
         if (out == nullptr) return E_POINTER;
         *out = FALSE;
         Snapshot snapshot;
-        ConsoleTextRange* other = nullptr;
-        const HRESULT ready = prepare(snapshot, range, &other);
+        Offsets theirs;
+        const HRESULT ready = prepare(snapshot, range, &theirs);
         if (FAILED(ready)) return ready;
-        *out = other->start_ == start_ && other->end_ == end_;
+        const Offsets mine = clamped(offsets(), snapshot.text.length());
+        *out = mine.start == theirs.start && mine.end == theirs.end;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE CompareEndpoints(uia::TextPatternRangeEndpoint endpoint, ITextRangeProvider* target,
@@ -100,10 +129,10 @@ public:
         *out = 0;
         if (!validEndpoint(endpoint) || !validEndpoint(targetEndpoint)) return E_INVALIDARG;
         Snapshot snapshot;
-        ConsoleTextRange* other = nullptr;
-        const HRESULT ready = prepare(snapshot, target, &other);
+        Offsets theirs;
+        const HRESULT ready = prepare(snapshot, target, &theirs);
         if (FAILED(ready)) return ready;
-        *out = endpointOf(endpoint) - other->endpointOf(targetEndpoint);
+        *out = endpointOf(clamped(offsets(), snapshot.text.length()), endpoint) - endpointOf(theirs, targetEndpoint);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ExpandToEnclosingUnit(int unit) override {
@@ -111,9 +140,10 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
-        const TextRange enclosing = snapshot.text.enclosing(static_cast<TextUnit>(unit), start_);
-        start_ = enclosing.start;
-        end_ = enclosing.end;
+        OffsetsLock lock(lock_);
+        const Offsets o = clamped(offsets_, snapshot.text.length());
+        const TextRange enclosing = snapshot.text.enclosing(static_cast<TextUnit>(unit), o.start);
+        offsets_ = {enclosing.start, enclosing.end};
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindAttribute(int attribute, VARIANT value, BOOL backward, ITextRangeProvider** out) override {
@@ -122,8 +152,12 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
-        if (attribute == uia::kIsReadOnlyAttributeId) {  // all of it is read-only
-            if (value.vt == VT_BOOL && value.boolVal != VARIANT_FALSE) *out = createTextRange(context_, root_, start_, end_);
+        const Offsets o = clamped(offsets(), snapshot.text.length());
+        if (attribute == uia::kIsReadOnlyAttributeId) {  // all of it is one or the other
+            const bool readOnly = !snapshot.editing;
+            if (value.vt == VT_BOOL && (value.boolVal != VARIANT_FALSE) == readOnly) {
+                *out = createTextRange(context_, root_, o.start, o.end);
+            }
             return S_OK;
         }
         if (!isColorAttribute(attribute) || value.vt != VT_I4) return S_OK;  // nothing has it
@@ -133,15 +167,15 @@ public:
         int32_t first = -1;
         int32_t last = -1;  // exclusive
         if (!backward) {
-            for (int32_t i = start_; i < end_ && first < 0; ++i) if (matches(i)) first = i;
+            for (int32_t i = o.start; i < o.end && first < 0; ++i) if (matches(i)) first = i;
             if (first < 0) return S_OK;
             last = first;
-            while (last < end_ && matches(last)) ++last;
+            while (last < o.end && matches(last)) ++last;
         } else {
-            for (int32_t i = end_ - 1; i >= start_ && last < 0; --i) if (matches(i)) last = i + 1;
+            for (int32_t i = o.end - 1; i >= o.start && last < 0; --i) if (matches(i)) last = i + 1;
             if (last < 0) return S_OK;
             first = last;
-            while (first > start_ && matches(first - 1)) --first;
+            while (first > o.start && matches(first - 1)) --first;
         }
         *out = createTextRange(context_, root_, first, last);
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -154,14 +188,15 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
+        const Offsets o = clamped(offsets(), snapshot.text.length());
         const std::vector<uint16_t>& all = snapshot.text.text();
-        const std::vector<wchar_t> hay = folded(reinterpret_cast<const wchar_t*>(all.data()) + start_,
-                                                static_cast<size_t>(end_ - start_), ignoreCase != FALSE);
+        const std::vector<wchar_t> hay = folded(reinterpret_cast<const wchar_t*>(all.data()) + o.start,
+                                                static_cast<size_t>(o.end - o.start), ignoreCase != FALSE);
         const std::vector<wchar_t> needle = folded(wanted, length, ignoreCase != FALSE);
         auto found = backward ? std::find_end(hay.begin(), hay.end(), needle.begin(), needle.end())
                               : std::search(hay.begin(), hay.end(), needle.begin(), needle.end());
         if (found == hay.end()) return S_OK;
-        const int32_t at = start_ + static_cast<int32_t>(found - hay.begin());
+        const int32_t at = o.start + static_cast<int32_t>(found - hay.begin());
         *out = createTextRange(context_, root_, at, at + static_cast<int32_t>(length));
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
@@ -171,14 +206,16 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
+        const Offsets o = clamped(offsets(), snapshot.text.length());
         if (attribute == uia::kIsReadOnlyAttributeId) {
+            // Editable while the input field runs: typed keys then change this text.
             out->vt = VT_BOOL;
-            out->boolVal = VARIANT_TRUE;
+            out->boolVal = snapshot.editing ? VARIANT_FALSE : VARIANT_TRUE;
         } else if (isColorAttribute(attribute)) {
             // A degenerate range has the colour of the cell it stands before.
-            const uint32_t first = colorOf(snapshot.text, attribute, start_);
+            const uint32_t first = colorOf(snapshot.text, attribute, o.start);
             bool mixed = false;
-            for (int32_t i = start_ + 1; i < end_ && !mixed; ++i) mixed = colorOf(snapshot.text, attribute, i) != first;
+            for (int32_t i = o.start + 1; i < o.end && !mixed; ++i) mixed = colorOf(snapshot.text, attribute, i) != first;
             if (mixed) {
                 reservedValue(uia::api().getReservedMixedAttributeValue, out);
             } else {
@@ -198,9 +235,10 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
+        const Offsets o = clamped(offsets(), snapshot.text.length());
         std::vector<double> values;
-        for (const CellSpan& span : snapshot.text.spans({start_, end_})) {
-            if (span.count == 0 && start_ != end_) continue;
+        for (const CellSpan& span : snapshot.text.spans({o.start, o.end})) {
+            if (span.count == 0 && o.start != o.end) continue;
             values.push_back(snapshot.origin.x + static_cast<double>(span.first) * snapshot.cellWidth);
             values.push_back(snapshot.origin.y + static_cast<double>(span.row) * snapshot.cellHeight);
             values.push_back(static_cast<double>(span.count) * snapshot.cellWidth);
@@ -226,9 +264,10 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
-        int32_t count = end_ - start_;
+        const Offsets o = clamped(offsets(), snapshot.text.length());
+        int32_t count = o.end - o.start;
         if (maxLength >= 0 && maxLength < count) count = maxLength;  // the caller's limit, as asked
-        const uint16_t* from = snapshot.text.text().data() + start_;
+        const uint16_t* from = snapshot.text.text().data() + o.start;
         *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(from), static_cast<UINT>(count));
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
@@ -239,10 +278,11 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
-        TextRange range = {start_, end_};
+        OffsetsLock lock(lock_);
+        const Offsets o = clamped(offsets_, snapshot.text.length());
+        TextRange range = {o.start, o.end};
         *moved = snapshot.text.move(range, static_cast<TextUnit>(unit), count);
-        start_ = range.start;
-        end_ = range.end;
+        offsets_ = {range.start, range.end};
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE MoveEndpointByUnit(uia::TextPatternRangeEndpoint endpoint, int unit, int count,
@@ -253,32 +293,42 @@ public:
         Snapshot snapshot;
         const HRESULT ready = prepare(snapshot);
         if (FAILED(ready)) return ready;
-        TextRange range = {start_, end_};
+        OffsetsLock lock(lock_);
+        const Offsets o = clamped(offsets_, snapshot.text.length());
+        TextRange range = {o.start, o.end};
         *moved = snapshot.text.moveEndpoint(range, endpoint == uia::TextPatternRangeEndpoint_Start,
                                             static_cast<TextUnit>(unit), count);
-        start_ = range.start;
-        end_ = range.end;
+        offsets_ = {range.start, range.end};
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE MoveEndpointByRange(uia::TextPatternRangeEndpoint endpoint, ITextRangeProvider* target,
                                                   uia::TextPatternRangeEndpoint targetEndpoint) override {
         if (!validEndpoint(endpoint) || !validEndpoint(targetEndpoint)) return E_INVALIDARG;
         Snapshot snapshot;
-        ConsoleTextRange* other = nullptr;
-        const HRESULT ready = prepare(snapshot, target, &other);
+        Offsets theirs;
+        const HRESULT ready = prepare(snapshot, target, &theirs);
         if (FAILED(ready)) return ready;
-        const int32_t to = other->endpointOf(targetEndpoint);
+        const int32_t to = endpointOf(theirs, targetEndpoint);
+        OffsetsLock lock(lock_);
+        Offsets o = clamped(offsets_, snapshot.text.length());
         if (endpoint == uia::TextPatternRangeEndpoint_Start) {
-            start_ = to;
-            if (end_ < to) end_ = to;  // the other endpoint follows when crossed
+            o.start = to;
+            if (o.end < to) o.end = to;  // the other endpoint follows when crossed
         } else {
-            end_ = to;
-            if (start_ > to) start_ = to;
+            o.end = to;
+            if (o.start > to) o.start = to;
         }
+        offsets_ = o;
         return S_OK;
     }
-    // The console's selection is the mouse's: a reader cannot make one.
-    HRESULT STDMETHODCALLTYPE Select() override { return unsupported(); }
+    // The mouse's rectangle takes a range that a rectangle reads back exactly; the caret
+    // is the program's cursor and never moves for a reader.
+    HRESULT STDMETHODCALLTYPE Select() override {
+        if (!context_->alive()) return uia::kElementNotAvailable;
+        const Offsets o = offsets();
+        return selectText(*context_, {o.start, o.end});
+    }
+    // A rectangle can neither take a second piece nor lose one.
     HRESULT STDMETHODCALLTYPE AddToSelection() override { return unsupported(); }
     HRESULT STDMETHODCALLTYPE RemoveFromSelection() override { return unsupported(); }
     HRESULT STDMETHODCALLTYPE ScrollIntoView(BOOL) override {
@@ -300,36 +350,37 @@ private:
 
     HRESULT unsupported() const { return context_->alive() ? uia::kInvalidOperation : uia::kElementNotAvailable; }
 
-    int32_t endpointOf(uia::TextPatternRangeEndpoint endpoint) const {
-        return endpoint == uia::TextPatternRangeEndpoint_Start ? start_ : end_;
+    static int32_t endpointOf(const Offsets& o, uia::TextPatternRangeEndpoint endpoint) {
+        return endpoint == uia::TextPatternRangeEndpoint_Start ? o.start : o.end;
     }
 
-    // The text may have shrunk since the offsets were set.
-    void clampTo(int32_t length) {
-        start_ = std::min(std::max(start_, 0), length);
-        end_ = std::min(std::max(end_, start_), length);
+    // The pair as one consistent reading, unclamped.
+    Offsets offsets() const {
+        OffsetsLock lock(lock_);
+        return offsets_;
     }
 
-    // Takes the snapshot and clamps this range (and another one of ours, when given) to it.
-    HRESULT prepare(Snapshot& snapshot, ITextRangeProvider* range = nullptr, ConsoleTextRange** other = nullptr) {
-        if (other != nullptr) {
+    // Takes the snapshot; with another range, reads that one's pair (clamped to the
+    // snapshot, the other range itself left as it is).
+    HRESULT prepare(Snapshot& snapshot, ITextRangeProvider* range = nullptr, Offsets* theirs = nullptr) {
+        const ConsoleTextRange* other = nullptr;
+        if (theirs != nullptr) {
             if (range == nullptr) return E_INVALIDARG;
             void* ours = nullptr;
             if (FAILED(range->QueryInterface(kIidConsoleTextRange, &ours)) || ours == nullptr) return E_INVALIDARG;
-            *other = static_cast<ConsoleTextRange*>(ours);
-            if ((*other)->context_ != context_) return E_INVALIDARG;  // another window's text
+            other = static_cast<const ConsoleTextRange*>(ours);
+            if (other->context_ != context_) return E_INVALIDARG;  // another window's text
         }
         const HRESULT taken = takeSnapshot(*context_, snapshot);
         if (FAILED(taken)) return taken;
-        clampTo(snapshot.text.length());
-        if (other != nullptr) (*other)->clampTo(snapshot.text.length());
+        if (other != nullptr) *theirs = clamped(other->offsets(), snapshot.text.length());
         return S_OK;
     }
 
     AccessContext* context_;
     IRawElementProviderSimple* root_;
-    int32_t start_;
-    int32_t end_;
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    Offsets offsets_;
 };
 
 }  // namespace

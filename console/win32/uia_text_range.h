@@ -1,6 +1,7 @@
 // A range of the console's text for UI Automation: two offsets into the ScreenText of
-// the moment, clamped to its length at every use. Read-only: it never changes cells,
-// and it holds the window's AccessContext, never its block.
+// the moment, clamped to its length at every use and safe to use from several threads.
+// It never changes cells (Select only sets the mouse's selection through the window's
+// thread), and it holds the window's AccessContext, never its block.
 #pragma once
 
 #include <cstdint>

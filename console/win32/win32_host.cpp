@@ -28,6 +28,27 @@ struct OemTable {
     }
 };
 
+// The dialog the console sits in: its top-level ancestor, when that is a dialog box (of
+// the system's dialog class) and not the console itself. Null for a top-level console
+// and for one in any other kind of window, such as the modal console.
+HWND dialogOf(HWND console) {
+    const HWND root = GetAncestor(console, GA_ROOT);
+    if (root == nullptr || root == console) return nullptr;
+    constexpr ULONG_PTR kDialogClassAtom = 32770;  // WC_DIALOG
+    return GetClassLongPtrA(root, GCW_ATOM) == kDialogClassAtom ? root : nullptr;
+}
+
+// While the console waits, the rest of its dialog keeps its keyboard handling, so Tab
+// and Shift+Tab still move the focus. The console's own messages never go that way: a
+// typed key, Enter and Escape are the wait's. Nor do those of windows outside the
+// dialog (a message box, another top-level window): they are not its to handle.
+bool passedToDialog(HWND console, MSG& msg) {
+    if (msg.hwnd == nullptr || msg.hwnd == console || IsChild(console, msg.hwnd)) return false;
+    const HWND dialog = dialogOf(console);
+    if (dialog == nullptr || (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd))) return false;
+    return IsDialogMessageA(dialog, &msg) != FALSE;
+}
+
 }  // namespace
 
 int32_t Win32ConsoleHost::sendToSelf(uint32_t message, uint32_t wparam, intptr_t lparam) {
@@ -117,14 +138,24 @@ bool Win32ConsoleHost::pumpMessage() {
         return false;
     }
     if (got == -1) return false;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    if (!passedToDialog(window_, msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
     // A WM_DESTROY inside the dispatch sets closing; the block itself stays allocated
     // until the outermost window procedure frame returns, so reading it here is safe.
     return instance_.closing == 0;
 }
 
-void Win32ConsoleHost::setFocus() { SetFocus(window_); }
+// In a dialog the dialog manager moves the focus, so that its default button follows.
+void Win32ConsoleHost::setFocus() {
+    const HWND dialog = dialogOf(window_);
+    if (dialog != nullptr) {
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window_), TRUE);
+    } else {
+        SetFocus(window_);
+    }
+}
 
 void Win32ConsoleHost::log(const char* text) { writeConsoleLog(text); }
 

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "engine/win32/install_log.h"
+#include "engine/win32/run_mode.h"
 #include "engine/win32/std_streams.h"
 #include "sdk/quorvend_console.h"
 
@@ -63,7 +64,8 @@ int32_t ShowHostText(const char* text) { return PrintPiece(text != nullptr ? tex
 
 int32_t ShowResultText(const char* text) {
     static const UINT important = RegisterWindowMessageA(QUORVEND_CONSOLE_IMPORTANT_MESSAGE);
-    if (g_printTarget != nullptr && important != 0) SendMessageA(g_printTarget, important, 0, 0);
+    const WPARAM how = Unattended() ? 0 : QUORVEND_CONSOLE_NOT_ANNOUNCED;
+    if (g_printTarget != nullptr && important != 0) SendMessageA(g_printTarget, important, how, 0);
     return ShowHostText(text);
 }
 

@@ -46,7 +46,9 @@ int32_t __cdecl setPrintColor(uint32_t color);
 // One text of the host's own (a result, a failure report), as printText prints a piece:
 // logged, mirrored, then sent to the sink. Any thread.
 int32_t ShowHostText(const char* text);
-// ShowHostText for the installation's result: a screen reader announces it as important.
+// ShowHostText for a result or failure that a message box repeats at once: readers
+// hear it once, from the box. Unattended, no box follows: the line is announced as
+// important.
 int32_t ShowResultText(const char* text);
 
 // Puts the two services into the module's interface block.

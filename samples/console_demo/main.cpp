@@ -3,6 +3,7 @@
 // marked rectangle, in three consoles. Must use nothing but sdk/quorvend_console.h: it
 // is also built outside the tree against the installed library.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstring>
@@ -203,6 +204,8 @@ LRESULT CALLBACK demoWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    // Older screen readers reach the console's accessible object through COM here.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (!quorvend_register_console_classes(instance)) return 1;
 
     WNDCLASSEXA wc;

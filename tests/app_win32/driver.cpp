@@ -407,4 +407,18 @@ void PressAltF4(HWND dialog) {
 
 void CloseBox(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+void TypeKey(HWND dialog, WORD key, bool shift) {
+    const DWORD start = GetTickCount();
+    while (GetForegroundWindow() != dialog && IsWindow(dialog) && GetTickCount() - start < kTimeout) {
+        SetForegroundWindow(dialog);
+        Sleep(20);
+    }
+    EXPECT_EQ(GetForegroundWindow(), dialog) << "the dialog in the foreground for key " << key;
+    const auto event = [](WORD vk, DWORD up) { keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC)), up, 0); };
+    if (shift) event(VK_SHIFT, 0);
+    event(key, 0);
+    event(key, KEYEVENTF_KEYUP);
+    if (shift) event(VK_SHIFT, KEYEVENTF_KEYUP);
+}
+
 }  // namespace app_test

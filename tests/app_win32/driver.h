@@ -152,6 +152,9 @@ void Click(HWND button);                       // BM_CLICK
 void PressKey(HWND dialog, WPARAM key);        // to the focused control of dialog's thread
 void PressAltF4(HWND dialog);
 void CloseBox(HWND dialog);                    // WM_SYSCOMMAND SC_CLOSE
+// Real keyboard input (SendInput) as a person types it, Shift held around the key when
+// asked: it reaches the focus of the foreground window, so dialog is brought there first.
+void TypeKey(HWND dialog, WORD key, bool shift = false);
 
 // Texts through WM_GETTEXT, which the system carries across processes.
 using window_probe::WindowText;

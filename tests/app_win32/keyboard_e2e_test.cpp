@@ -1,7 +1,9 @@
 // Both dialogs driven by the keyboard alone: Tab through every control in the
-// templates' order, Space on the check box, Enter and Escape.
+// templates' order, Space on the check box, Enter and Escape; an installation with a
+// key wait, typed on the real keyboard.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "driver.h"
@@ -74,4 +76,36 @@ TEST(Keyboard, BothDialogsByKeysAlone) {
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 0u);
+}
+
+// Regression: the key wait left the focus on "Install ...", Tab did nothing during it,
+// and Enter on the idle console ended the installer.
+TEST(Keyboard, InstallationThroughAKeyWaitByKeysAlone) {
+    Installation installation;
+    installation.writeSetup("Keyed Program", "kvtest.dll");
+    installation.writeDocuments();
+    installation.addModule("kvtest_cdecl.dll", "kvtest.dll", "WAITKEY=2\r\n");
+    Program program(installation);
+    const HWND dialog = AcceptLicence(program);
+    ASSERT_NE(dialog, nullptr);
+    const HWND console = GetDlgItem(dialog, 1000);
+    EXPECT_EQ(WindowText(console), "Installation log");
+    const auto shows = [](const char* text) {
+        return [text](const ConsoleView& v) { return v.text().find(text) != std::string::npos; };
+    };
+    // Enter on the idle console: the dialog stays, and no 13 is left for the wait.
+    for (WORD key : {VK_TAB, VK_RETURN, VK_TAB, VK_SPACE}) TypeKey(dialog, key);
+    program.waitConsole(console, shows("press a key"), "the key wait");
+    program.waitUntil([&] { return FocusOf(program, dialog) == console; }, "the wait to take the focus");
+    PostMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, 1)), TRUE);
+    program.waitUntil([&] { return GetDlgCtrlID(FocusOf(program, dialog)) == 1; }, "the focus on Exit");
+    // Shift+Tab, Tab, Tab: through both buttons back to the console, the wait running.
+    TypeKey(dialog, VK_TAB, true);
+    for (WORD key : std::initializer_list<WORD>{VK_TAB, VK_TAB, 'K'}) TypeKey(dialog, key);
+    program.waitConsole(console, shows("key 107"), "the typed key in the module");
+    program.answer("Installation finished.", "kelvane");
+    program.answer("View Log install", "Log", IDNO);
+    DWORD code = 0;
+    ASSERT_TRUE(program.waitExit(code));
+    EXPECT_EQ(code, 512u);
 }

@@ -224,7 +224,7 @@ TEST_F(KelvaneResources, ManifestAsksForAdministratorAndCommonControls6) {
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
-    EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos) << "the console scales its cells by whole factors";
+    EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos) << "the console draws its cells for the window's own DPI";
 }
 
 TEST_F(KelvaneResources, VersionBlockAndNoEmbeddedTexts) {

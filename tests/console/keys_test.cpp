@@ -90,6 +90,7 @@ TEST(KeyWait, NestedLoopDeliversTheTypedCharacter) {
     };
     EXPECT_EQ(host.send(CONM_WAITKEY), 'k');
     EXPECT_EQ(pumped, 3);
+    EXPECT_EQ(host.focuses, 1) << "the wait takes the focus, as an input field does";
     EXPECT_EQ(host.instance.screens[0]->cursorColumn, 3);
 }
 
@@ -116,6 +117,7 @@ TEST(KeyWait, UnattendedWaitGivesEnterWithoutPumpingOrTakingAKey) {
     host.send(kWmChar, 'k');
     EXPECT_EQ(host.send(CONM_WAITKEY), 13);
     EXPECT_EQ(host.send(CONM_GETKEY), 'k') << "the ring is left alone";
+    EXPECT_EQ(host.focuses, 0) << "nobody at the keyboard: the focus stays";
     host.send(CONM_DELETESCREEN, 0);
     EXPECT_EQ(host.send(CONM_WAITKEY), -1);
 }

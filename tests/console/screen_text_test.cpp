@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <tuple>
 #include <utility>
 
 #include "console/core/screen_text.h"
@@ -34,7 +35,7 @@ TEST(ScreenText, CellsUnitsColoursSelectionAndCaret) {
     Text x;  // code 0 shows blank; box drawing and the second row's text in light red on blue
     x.put(0, 0, std::string("ab\0 \xC4\xB3", 6)), x.put(4, 0, "\xC4\xB3", 0x1C), x.put(0, 2, "ef   ", 0x1C);
     x.s.selectEnabled = 1, x.s.selectionAnchor = 5 + 2 * 6, x.s.selectionEnd = 4;  // columns 4-5, rows 0-2
-    x.s.cursorColumn = 5, x.s.cursorRow = 1;
+    x.s.cursorColumn = 0, x.s.cursorRow = 1;
     const ScreenText& t = (x.t.build(x.s), x.t);
     EXPECT_EQ(std::u16string(t.text().begin(), t.text().end()), u"ab  \u2500\u2502\r\n\r\nef");
     V got{t.rowStart(1), t.rowEnd(1), t.rowOf(7), t.rowOf(99), t.offsetOf(-3, 9), t.caret().start};
@@ -58,6 +59,43 @@ TEST(ScreenText, CellsUnitsColoursSelectionAndCaret) {
     std::copy(x.s.liveCells, x.s.liveCells + 18, x.s.displayCells);
     x.put(0, 2, "zzzzzz"), x.t.build(x.s);
     EXPECT_EQ((V{t.length(), t.caret().start}), (V{12, 11}));
+}
+
+// Caret column == cursor column and its line the cursor's row; the text ends at the row
+// below the last text or at the cursor, whichever is lower. Then: a prompt ending in a
+// blank, a blank field after one, an empty last row, blanks up to the cursor there.
+TEST(ScreenText, CaretStandsOnTheCursorAtTheTextsEdges) {
+    const std::tuple<const char*, const char*, int, int, const char16_t*> cases[] = {
+        {"ab", "Folder: ", 8, 1, u"ab\r\nFolder: \r\n"}, {"Name:", "", 6, 0, u"Name: \r\n"},
+        {"ab", "cd", 0, 4, u"ab\r\ncd\r\n\r\n\r\n"}, {"ab", "cd", 3, 3, u"ab\r\ncd\r\n\r\n   "}, {"", "", 0, 0, u""}};
+    for (const auto& [row0, row1, column, row, text] : cases) {
+        Text x(12);
+        x.put(0, 0, row0), x.put(0, 1, row1), x.put(6, 0, "      ", 0x70), x.s.cursorColumn = column, x.s.cursorRow = row;
+        const ScreenText& t = (x.t.build(x.s), x.t);
+        const int32_t caret = t.caret().start, start = t.rowStart(row), end = row + 1 < t.rows() ? t.rowStart(row + 1) : t.length();
+        const TextRange line = t.enclosing(TextUnit::Line, caret);
+        EXPECT_EQ(std::u16string(t.text().begin(), t.text().end()), text);
+        EXPECT_EQ((V{t.rowOf(caret), caret - start, line.start, line.end}), (V{row, column, start, end})) << row0 << row1;
+    }
+    Text x(12);  // the caret on an empty last row reads that row's colours and steps up a line
+    x.put(0, 0, "ab"), x.put(0, 1, "  ", 0x1C), x.s.cursorRow = 1, x.s.colorMode = 1, x.t.build(x.s);
+    EXPECT_EQ((V{x.t.length(), x.t.colorsAt(4).background}), (V{4, 0xC00000}));
+    EXPECT_EQ(x.go(4, 4, TextUnit::Line, -1), (V{-1, 0, 0}));
+}
+
+// A reader's Select becomes the mouse's rectangle only where that reads back as the range:
+// part of a row, a row with its line end, all rows; not a row short, across rows, a line end, a caret.
+TEST(ScreenText, OnlyRangesThatARectangleReadsBackMapToOne) {
+    Text x;
+    x.put(0, 0, "abc"), x.put(0, 2, "ef"), x.t.build(x.s);  // "abc\r\n\r\nef"
+    V got;
+    for (const TextRange r : {TextRange{1, 3}, {0, 5}, {0, 9}, {0, 8}, {2, 9}, {3, 5}, {4, 4}}) {
+        SelectionRect c{-1, -1, -1, -1};
+        got.insert(got.end(), {x.t.rectangleOf(r, c), c.left, c.top, c.right, c.bottom});
+    }
+    V want{1, 1, 0, 2, 0, /**/ 1, 0, 0, 2, 0, /**/ 1, 0, 0, 5, 2};
+    for (int refused = 0; refused < 4; ++refused) want.insert(want.end(), {0, -1, -1, -1, -1});
+    EXPECT_EQ(got, want);
 }
 
 TEST(ScreenText, FullAndEmptyGridsAreTotal) {

@@ -43,7 +43,13 @@ static void AskQuestions(const InstallHostInterface *host, KeyValueList settings
         snprintf(echo, sizeof echo, "answer %d (%d): [%s]", i, (int)ended, line);
         host->printText(echo, NULL, 0, 1);
     }
-    if (host->getIntValue(settings, "WAITKEY") == 1) {
+    /* 2: the focus first goes to "Install ..." (as a click leaves it); the wait is announced. */
+    if (host->getIntValue(settings, "WAITKEY") == 2) {
+        HWND dialog = (HWND)host->mainWindow;
+        SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, 1001), TRUE);
+        host->printText("press a key", NULL, 0, 1);
+    }
+    if (host->getIntValue(settings, "WAITKEY") >= 1) {
         snprintf(echo, sizeof echo, "key %d", (int)SendMessageA(console, CONM_WAITKEY, 0, 0));
         host->printText(echo, NULL, 0, 1);
     }
