@@ -17,7 +17,11 @@ namespace engine {
 
 namespace {
 
-constexpr size_t kHeaderSize = 24;
+constexpr size_t kHeaderSizeV1 = 24;
+constexpr size_t kHeaderSizeV2 = 56;
+constexpr size_t kStoredHashAt = 24;
+// Hashed between two progress calls: a few milliseconds of work.
+constexpr size_t kCheckChunk = 8u << 20;
 constexpr uint32_t kMaxEntries = 4096;
 constexpr size_t kMaxPathLength = 259;
 constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;
@@ -162,12 +166,15 @@ ArchiveIndex Refuse(ArchiveIndex index, const std::string& failure) {
     return index;
 }
 
-std::string CheckHeader(const uint8_t* data, size_t size, uint32_t* count) {
-    if (data == nullptr || size < kHeaderSize) return "the archive is truncated in the header";
+size_t HeaderSize(uint16_t version) { return version == 1 ? kHeaderSizeV1 : kHeaderSizeV2; }
+
+std::string CheckHeader(const uint8_t* data, size_t size, uint32_t* count, uint16_t* version) {
+    if (data == nullptr || size < kHeaderSizeV1) return "the archive is truncated in the header";
     if (std::memcmp(data, "KVPA", 4) != 0) return "the archive does not start with KVPA";
-    const uint16_t version = Load16(data + 4);
-    if (version != kArchiveFormatVersion)
-        return "the archive's format version " + std::to_string(version) + " is not supported";
+    *version = Load16(data + 4);
+    if (*version != 1 && *version != 2)
+        return "the archive's format version " + std::to_string(*version) + " is not supported";
+    if (size < HeaderSize(*version)) return "the archive is truncated in the header";
     const uint16_t flags = Load16(data + 6);
     if (flags != 0) return "the archive's flags " + std::to_string(flags) + " are not supported";
     *count = Load32(data + 8);
@@ -176,6 +183,23 @@ std::string CheckHeader(const uint8_t* data, size_t size, uint32_t* count) {
     if (Load64(data + 12) != static_cast<uint64_t>(size))
         return "the archive's declared size does not match its real size";
     if (Load32(data + 20) != 0) return "the archive's reserved field is not zero";
+    return std::string();
+}
+
+// Version 2: the stored bytes after the header against the header's SHA-256.
+std::string CheckStoredBytes(const uint8_t* data, size_t size, ArchiveProgress progress, void* context) {
+    Sha256 hash;
+    const uint64_t total = size - kHeaderSizeV2;
+    for (size_t at = kHeaderSizeV2; at < size;) {
+        const size_t take = size - at < kCheckChunk ? size - at : kCheckChunk;
+        hash.update(data + at, take);
+        at += take;
+        if (progress != nullptr && !progress(context, at - kHeaderSizeV2, total)) return "the check was stopped";
+    }
+    uint8_t digest[32];
+    hash.finish(digest);
+    if (std::memcmp(digest, data + kStoredHashAt, sizeof digest) != 0)
+        return "the archive's SHA-256 does not match its contents";
     return std::string();
 }
 
@@ -214,14 +238,19 @@ bool IsSafeArchivePath(const std::string& path, std::string* why) {
     return true;
 }
 
-ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents) {
+ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents, ArchiveProgress progress,
+                         void* progressContext) {
     ArchiveIndex index;
     uint32_t count = 0;
-    const std::string headerFailure = CheckHeader(data, size, &count);
+    uint16_t version = 0;
+    const std::string headerFailure = CheckHeader(data, size, &count, &version);
     if (!headerFailure.empty()) return Refuse(std::move(index), headerFailure);
+    index.version = version;
+    // Version 1 has no hash of its own: each entry is inflated and checked.
+    const bool inflateEach = verifyContents && version == 1;
 
     std::map<std::string, uint32_t> seen;  // lower-cased path -> entry number
-    Cursor cursor(data, size, kHeaderSize);
+    Cursor cursor(data, size, HeaderSize(version));
     const uint8_t* field = nullptr;
     for (uint32_t number = 1; number <= count; ++number) {
         const std::string entryName = "entry " + std::to_string(number);
@@ -265,10 +294,12 @@ ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents) 
                                                 " goes past the archive's end");
         entry.dataOffset = cursor.position();
         cursor.take(static_cast<size_t>(entry.compressedSize), &field);
-        if (verifyContents) {
+        if (inflateEach) {
             std::string reason;
             if (!InflateChecked(field, entry.compressedSize, entry.size, entry.sha256, nullptr, nullptr, &reason))
                 return Refuse(std::move(index), named + ": " + reason);
+            if (progress != nullptr && !progress(progressContext, cursor.position(), size))
+                return Refuse(std::move(index), "the check was stopped");
         }
         index.entries.push_back(std::move(entry));
     }
@@ -281,6 +312,11 @@ ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents) 
     for (const ArchiveEntry& entry : index.entries) paths.push_back(entry.path);
     std::string why;
     if (!CheckArchiveNames(paths, 0, &why)) return Refuse(std::move(index), why);
+    // Last, so that a damaged field is named as such; the fields are read safely anyway.
+    if (verifyContents && version == 2) {
+        const std::string stored = CheckStoredBytes(data, size, progress, progressContext);
+        if (!stored.empty()) return Refuse(std::move(index), stored);
+    }
     index.ok = true;
     return index;
 }
@@ -300,8 +336,10 @@ bool ExtractEntry(const uint8_t* data, size_t size, const ArchiveEntry& entry, A
     return true;
 }
 
-bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& out, std::string* failure) {
+bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& out, std::string* failure,
+                  uint16_t version) {
     out.clear();
+    if (version != 1 && version != 2) return Fail(failure, "format version " + std::to_string(version) + " is unknown");
     if (files.empty()) return Fail(failure, "an archive needs at least one file");
     if (files.size() > kMaxEntries)
         return Fail(failure, std::to_string(files.size()) + " files are more than an archive holds (4096)");
@@ -327,11 +365,12 @@ bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& 
     if (!CheckArchiveNames(paths, 0, &why)) return Fail(failure, why);
 
     out.insert(out.end(), {'K', 'V', 'P', 'A'});
-    Append16(out, kArchiveFormatVersion);
+    Append16(out, version);
     Append16(out, 0);
     Append32(out, static_cast<uint32_t>(files.size()));
     Append64(out, 0);  // the archive size, known at the end
     Append32(out, 0);
+    if (version == 2) out.resize(kHeaderSizeV2);  // the stored bytes' hash, known at the end
     for (size_t i = 0; i < files.size(); ++i) {
         const ArchiveInput& file = files[i];
         Append16(out, static_cast<uint16_t>(file.path.size()));
@@ -376,6 +415,11 @@ bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& 
         Store64(out.data() + compressedSizeAt, out.size() - streamStart);
     }
     Store64(out.data() + 12, out.size());
+    if (version == 2) {
+        uint8_t digest[32];
+        Sha256Of(out.data() + kHeaderSizeV2, out.size() - kHeaderSizeV2, digest);
+        std::memcpy(out.data() + kStoredHashAt, digest, sizeof digest);
+    }
     if (failure != nullptr) failure->clear();
     return true;
 }

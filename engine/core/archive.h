@@ -8,17 +8,21 @@
 #include <string>
 #include <vector>
 
-// Format, version 1. All integers little-endian.
+// Format, versions 1 and 2 (the writer makes 2). All integers little-endian.
 //
-// Header, 24 bytes:
-// | offset | type    | field                                                    |
-// |--------|---------|----------------------------------------------------------|
-// | 0      | 4 bytes | magic "KVPA"                                             |
-// | 4      | uint16  | format version, 1                                        |
-// | 6      | uint16  | flags, 0 (any other value: refused)                      |
-// | 8      | uint32  | entry count, 1 to 4096                                   |
-// | 12     | uint64  | archive size in bytes, header included; equals the bytes |
-// | 20     | uint32  | reserved, 0                                              |
+// Header, 24 bytes in version 1, 56 in version 2:
+// | offset | type     | field                                                    |
+// |--------|----------|----------------------------------------------------------|
+// | 0      | 4 bytes  | magic "KVPA"                                             |
+// | 4      | uint16   | format version, 1 or 2                                   |
+// | 6      | uint16   | flags, 0 (any other value: refused)                      |
+// | 8      | uint32   | entry count, 1 to 4096                                   |
+// | 12     | uint64   | archive size in bytes, header included; equals the bytes |
+// | 20     | uint32   | reserved, 0                                              |
+// | 24     | 32 bytes | version 2: SHA-256 of every byte after the header        |
+//
+// Version 2 lets a reader check the whole archive by hashing its stored bytes once,
+// without inflating anything; each file's own SHA-256 is checked as it is extracted.
 //
 // Then each entry, in order:
 // | type     | field                                                               |
@@ -44,7 +48,7 @@
 namespace engine {
 
 constexpr int kArchiveResourceId = 458;
-constexpr uint16_t kArchiveFormatVersion = 1;
+constexpr uint16_t kArchiveFormatVersion = 2;  // what WriteArchive makes
 
 struct ArchiveEntry {
     std::string path;          // as Windows wants it: '\' between parts
@@ -59,14 +63,21 @@ struct ArchiveIndex {
     std::string failure;       // when !ok: what failed, in plain words, naming the entry: "entry 3 (install.cfg): SHA-256 does not match"
     std::vector<ArchiveEntry> entries;
     uint64_t totalSize = 0;    // sum of the entries' sizes
+    uint16_t version = 0;
 };
+
+// Called now and then while a whole archive is checked: bytes checked so far of total.
+// False stops the check (it then fails with "the check was stopped").
+using ArchiveProgress = bool (*)(void* context, uint64_t done, uint64_t total);
 
 using ArchiveSink = bool (*)(void* context, const uint8_t* bytes, size_t size);  // false stops
 
 // Reads and checks the whole archive: header, every entry's fields, path and name rules, and with
-// verifyContents also inflates every entry (never past its declared size) and checks its SHA-256.
-// Any thread.
-ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents);
+// verifyContents also the contents: in version 2 the SHA-256 of the stored bytes (nothing is
+// inflated), in version 1 every entry inflated (never past its declared size) against its
+// SHA-256. progress, when given, is called between chunks of that work. Any thread.
+ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents, ArchiveProgress progress = nullptr,
+                         void* progressContext = nullptr);
 
 // Inflates one entry of an archive ReadArchive accepted, in chunks to sink; checks size and SHA-256 at the end.
 // The sink is called synchronously on the caller's thread; bytes it was given before a
@@ -78,7 +89,9 @@ bool IsSafeArchivePath(const std::string& path, std::string* why);   // path wit
 
 struct ArchiveInput { std::string path; std::vector<uint8_t> bytes; };  // path with '/' separators
 
-// Builds an archive (zlib level 9); false with the reason for a bad path, a duplicate, too many entries or sizes.
-bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& out, std::string* failure);
+// Builds an archive (zlib level 9) of the given format version (1 or 2); false with the reason for a
+// bad path, a duplicate, too many entries or sizes.
+bool WriteArchive(const std::vector<ArchiveInput>& files, std::vector<uint8_t>& out, std::string* failure,
+                  uint16_t version = kArchiveFormatVersion);
 
 }  // namespace engine

@@ -37,7 +37,7 @@ void ShipAlone(const Installation& installation, bool damaged = false) {
     std::string bytes = ReadAll(BinDirectory() + kOneFile);
     if (damaged) {
         // One byte in the middle of the embedded archive; its size follows the magic.
-        const size_t magic = bytes.find("KVPA\x01");
+        const size_t magic = bytes.find("KVPA\x02");
         ASSERT_NE(magic, std::string::npos);
         uint64_t size = 0;
         memcpy(&size, bytes.data() + magic + 12, sizeof size);
@@ -158,7 +158,7 @@ TEST(OneFile, ADamagedInstallerSaysSoWritesNothingAndEndsWith1603) {
     Program program(installation, Launch{kOneFile, "", false});
     const MessageBoxSeen box = program.waitMessageBox();
     EXPECT_EQ(box.caption, "kelvane-sample-onefile");
-    EXPECT_EQ(box.text.rfind("The installer is damaged: entry ", 0), 0u) << box.text;
+    EXPECT_EQ(box.text, "The installer is damaged: the archive's SHA-256 does not match its contents. Please download it again.");
     program.answer(box.text, box.caption);
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));

@@ -24,10 +24,11 @@ Bytes Text(size_t size) {
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>("kelvane "[i % 8] + i / 4096 % 3);
     return bytes;
 }
-Bytes Archive(const std::vector<ArchiveInput>& files) {
+// Version 1 unless asked: the damage table below reaches every field through its offsets.
+Bytes Archive(const std::vector<ArchiveInput>& files, uint16_t version = 1) {
     Bytes out;
     std::string failure;
-    EXPECT_TRUE(WriteArchive(files, out, &failure)) << failure;
+    EXPECT_TRUE(WriteArchive(files, out, &failure, version)) << failure;
     return out;
 }
 std::string Failure(const Bytes& b, bool verify = true) { return ReadArchive(b.data(), b.size(), verify).failure; }
@@ -107,7 +108,8 @@ TEST(Archive, DamageIsRefusedWithItsReason) {
     const std::string header = "the archive's ", e1 = "entry 1 (a.txt): ";
     const struct { Damage damage; std::string failure; bool verify = true; } cases[] = {
         {set(0, 'X', 1), "the archive does not start with KVPA"},
-        {set(4, 2, 2), header + "format version 2 is not supported"},
+        {set(4, 3, 2), header + "format version 3 is not supported"},
+        {set(4, 2, 2), "entry 1: path length 7297 is outside"},  // read with the longer header
         {set(6, 1, 2), header + "flags 1 are not supported"},
         {set(8, 0, 4), header + "entry count 0 is outside 1 to 4096"},
         {set(8, 4097, 4), header + "entry count 4097 is outside 1 to 4096"},
@@ -150,6 +152,46 @@ TEST(Archive, DamageIsRefusedWithItsReason) {
         const std::string failure = Failure(archive, c.verify);
         EXPECT_EQ(failure.find(c.failure), 0u) << failure << "\nwanted: " << c.failure;
     }
+}
+
+// Version 2: the whole archive is checked by its stored bytes alone, nothing inflated;
+// a stored hash that lies about damaged contents is still caught file by file.
+TEST(Archive, VersionTwoIsCheckedByItsStoredBytes) {
+    const std::vector<ArchiveInput> files = {{"module.dll", Text(3000)}, {"payload/a b/caf\xC3\xA9.txt", Text(70000)}};
+    Bytes archive = Archive(files, 2);
+    const auto count = [](void* context, uint64_t done, uint64_t total) {
+        auto* seen = static_cast<uint64_t*>(context);
+        EXPECT_GT(done, seen[0]);
+        EXPECT_LE(done, total);
+        seen[0] = done, ++seen[1];
+        return true;
+    };
+    uint64_t seen[2] = {0, 0};  // the last done, the calls
+    const ArchiveIndex index = ReadArchive(archive.data(), archive.size(), true, count, seen);
+    ASSERT_TRUE(index.ok) << index.failure;
+    EXPECT_EQ(index.version, 2);
+    EXPECT_EQ(seen[0], archive.size() - 56);
+    for (size_t i = 0; i < files.size(); ++i) {
+        Bytes out;
+        EXPECT_TRUE(ExtractEntry(archive.data(), archive.size(), index.entries[i], Collect, &out, nullptr));
+        EXPECT_TRUE(out == files[i].bytes);
+    }
+    const auto stop = [](void*, uint64_t, uint64_t) { return false; };
+    EXPECT_EQ(ReadArchive(archive.data(), archive.size(), true, stop, nullptr).failure, "the check was stopped");
+
+    archive.back() ^= 1;  // one stored byte changed: refused before anything is inflated
+    EXPECT_EQ(Failure(archive), "the archive's SHA-256 does not match its contents");
+    EXPECT_TRUE(ReadArchive(archive.data(), archive.size(), false).ok);  // only the structure read
+    Sha256Of(archive.data() + 56, archive.size() - 56, *reinterpret_cast<uint8_t(*)[32]>(archive.data() + 24));
+    const ArchiveIndex lying = ReadArchive(archive.data(), archive.size(), true);  // the hash made to match
+    ASSERT_TRUE(lying.ok);
+    std::string failure;
+    Bytes out;
+    EXPECT_FALSE(ExtractEntry(archive.data(), archive.size(), lying.entries[1], Collect, &out, &failure));
+    EXPECT_EQ(failure.find("payload\\a b\\caf\xC3\xA9.txt: "), 0u) << failure;
+    Bytes shortHeader(archive.begin(), archive.begin() + 40);
+    Put(shortHeader, 12, shortHeader.size(), 8);
+    EXPECT_EQ(Failure(shortHeader), "the archive is truncated in the header");
 }
 
 TEST(Archive, ExtractionNeverHandsOutMoreThanTheDeclaredSize) {

@@ -25,7 +25,7 @@ osslsigncode sign -h sha256 -certs signer.pem -key signer.key -in "$installer" -
 osslsigncode verify -CAfile ca.pem -in signed.exe >verify.log 2>&1 || fail verify.log "the signed installer does not verify"
 grep -qi "digest algorithm *: *sha256" verify.log || fail verify.log "the signature's digest is not SHA-256"
 
-# The archive is the one "KVPA" whose 24-byte header holds up (engine/core/archive.h);
+# The archive is the one "KVPA" whose header holds up (engine/core/archive.h);
 # damage the byte halfway through it.
 python3 - signed.exe damaged.exe <<'PY'
 import struct, sys
@@ -34,7 +34,7 @@ found, at = [], data.find(b'KVPA')
 while at >= 0:
     if at + 24 <= len(data):
         version, flags, count, size, reserved = struct.unpack_from('<HHIQI', data, at + 4)
-        if (version, flags, reserved) == (1, 0, 0) and 1 <= count <= 4096 and 24 < size <= len(data) - at:
+        if version in (1, 2) and (flags, reserved) == (0, 0) and 1 <= count <= 4096 and 24 < size <= len(data) - at:
             found.append((at, size))
     at = data.find(b'KVPA', at + 1)
 if len(found) != 1:
