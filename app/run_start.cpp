@@ -4,6 +4,7 @@
 // UTF-16 and never converted to the ANSI code page for use: that best-fit conversion
 // turns some characters into quotes and slashes.
 #include "app/run_start.h"
+#include "app/verify_window.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -185,7 +186,19 @@ LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* pointers) {
 // and answered in an unattended run) and 1603, with nothing written to disk.
 void RefuseADamagedInstaller() {
     std::string failure;
-    if (CheckEmbeddedPayload(&failure)) return;
+    double seconds = 0;
+    // Only what a person watches gets the window: a quiet run shows none.
+    const bool whole = CheckPayloadShowingProgress(g_uiMode != engine::UiMode::quiet, &failure, &seconds);
+    if (HasEmbeddedPayload()) {
+        char record[96];
+        snprintf(record, sizeof record, "The installer's payload was checked in %.2f s", seconds);
+        if (Unattended()) {
+            WriteLogLine(record);
+        } else {
+            g_pendingNotes.push_back(record);  // the log opens with the main dialog
+        }
+    }
+    if (whole) return;
     const std::string text = "The installer is damaged: " + failure + ". Please download it again.";
     ComputeApplicationName();
     AskUser(nullptr, text.c_str(), g_applicationName, MB_OK | MB_ICONSTOP | MB_SYSTEMMODAL);

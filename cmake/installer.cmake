@@ -5,7 +5,7 @@
 # kelvane.exe itself is left unchanged.
 #
 #   kelvane_add_installer(NAME <target> SETUP_INI <file> LICENCE <rtf> WARNING <rtf>
-#                         [MODULE <target or file>] [FILES <file>...] [EMBED]
+#                         [MODULE <target or file>] [FILES <file>...] [PAYLOAD <file>...] [EMBED]
 #                         [OUTPUT_NAME <name>] [OUTPUT_DIRECTORY <dir>]
 #                         [SIGN_CERT <pem> SIGN_KEY <pem> [TIMESTAMP_URL <url>]])
 #
@@ -23,6 +23,9 @@
 # RCDATA 458; the installer verifies it whole and unpacks it when it installs. The
 # output directory then holds only the .exe, and FILES names must differ from each
 # other and from the module's (ASCII case ignored). Call after tools/pack is added.
+# PAYLOAD files go into the archive's folder "payload", each at its file name, which is
+# not unpacked: the module extracts them to their places itself (sdk/kelvane_payload.h).
+# Without EMBED they lie beside the installer like FILES.
 #
 # SIGN_CERT and SIGN_KEY (PEM files): the finished installer is signed with Authenticode
 # by osslsigncode after every link, its digest SHA-256 whatever the tool's default (-h
@@ -40,7 +43,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/build_stamp.cmake)
 function(kelvane_add_installer)
   cmake_parse_arguments(K "EMBED"
     "NAME;SETUP_INI;LICENCE;WARNING;MODULE;OUTPUT_NAME;OUTPUT_DIRECTORY;SIGN_CERT;SIGN_KEY;TIMESTAMP_URL"
-    "FILES" ${ARGN})
+    "FILES;PAYLOAD" ${ARGN})
   foreach(required NAME SETUP_INI LICENCE WARNING)
     if(NOT K_${required})
       message(FATAL_ERROR "kelvane_add_installer: ${required} is required")
@@ -112,6 +115,11 @@ function(kelvane_add_installer)
     get_filename_component(file "${file}" ABSOLUTE)
     list(APPEND files ${file})
   endforeach()
+  set(payload_files)
+  foreach(file IN LISTS K_PAYLOAD)
+    get_filename_component(file "${file}" ABSOLUTE)
+    list(APPEND payload_files ${file})
+  endforeach()
 
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${K_NAME}_texts.rc)
   set(embedded "")
@@ -152,11 +160,15 @@ ${embedded}")
       get_filename_component(name "${file}" NAME)
       list(APPEND entries --file ${name}=${file})
     endforeach()
+    foreach(file IN LISTS payload_files)
+      get_filename_component(name "${file}" NAME)
+      list(APPEND entries --file payload/${name}=${file})
+    endforeach()
     add_custom_command(OUTPUT ${payload}
       COMMAND ${CMAKE_COMMAND} -DSETUP_INI=${K_SETUP_INI} -DMODULE_NAME=${module_name}
               -P ${KELVANE_INSTALLER_CHECK}
       COMMAND ${KELVANE_ARCHIVE_TOOL} --out ${payload} ${entries}
-      DEPENDS ${module_depends} ${files} ${K_SETUP_INI} ${KELVANE_INSTALLER_CHECK}
+      DEPENDS ${module_depends} ${files} ${payload_files} ${K_SETUP_INI} ${KELVANE_INSTALLER_CHECK}
               kelvane_archive_tool ${KELVANE_ARCHIVE_TOOL}
       COMMENT "Checking setup.ini of ${K_NAME} and packing its install module and files"
       VERBATIM)
@@ -180,7 +192,7 @@ ${embedded}")
       VERBATIM)
     list(APPEND copies ${stamp})
   endif()
-  foreach(file IN LISTS files)
+  foreach(file IN LISTS files payload_files)
     get_filename_component(name "${file}" NAME)
     add_custom_command(OUTPUT ${K_OUTPUT_DIRECTORY}/${name}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${K_OUTPUT_DIRECTORY}

@@ -79,11 +79,18 @@ using ArchiveSink = bool (*)(void* context, const uint8_t* bytes, size_t size); 
 ArchiveIndex ReadArchive(const uint8_t* data, size_t size, bool verifyContents, ArchiveProgress progress = nullptr,
                          void* progressContext = nullptr);
 
-// Inflates one entry of an archive ReadArchive accepted, in chunks to sink; checks size and SHA-256 at the end.
+// What ExtractEntry checks of what it inflates.
+enum class ExtractCheck {
+    kSizeAndHash,  // the size and the SHA-256
+    kSizeOnly,     // the size: for callers that hash the bytes where they land, once
+};
+
+// Inflates one entry of an archive ReadArchive accepted, in chunks to sink; checks at the end.
 // The sink is called synchronously on the caller's thread; bytes it was given before a
 // failure found at the end are not taken back, so callers write to a temporary place.
+// Entries of one archive may be extracted on several threads at once.
 bool ExtractEntry(const uint8_t* data, size_t size, const ArchiveEntry& entry, ArchiveSink sink, void* context,
-                  std::string* failure);
+                  std::string* failure, ExtractCheck check = ExtractCheck::kSizeAndHash);
 
 bool IsSafeArchivePath(const std::string& path, std::string* why);   // path with '/' separators
 

@@ -13,6 +13,7 @@
 #include "engine/core/sha256.h"
 #include "engine/win32/locked_folder.h"
 #include "engine/win32/nt_files.h"
+#include "engine/win32/parallel_jobs.h"
 #include "engine/win32/tree_removal.h"
 #include "engine/win32/unpack_location.h"
 
@@ -46,16 +47,31 @@ std::vector<Held> g_subFolders;  // parents before their children
 std::wstring g_modulePath;       // the file kept open for the loader
 volatile LONG g_moduleRunning = 0;
 
-bool WriteChunk(void* context, const uint8_t* bytes, size_t size) {
-    HANDLE file = static_cast<HANDLE>(context);
-    while (size > 0) {
-        const DWORD chunk = size > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return false;
-        bytes += written;
-        size -= written;
+// Inflated bytes gathered into large writes: the archive hands them out in small chunks.
+struct FileWriter {
+    HANDLE file;
+    std::vector<uint8_t> pending;
+    bool flush() {
+        const uint8_t* bytes = pending.data();
+        size_t size = pending.size();
+        while (size > 0) {
+            const DWORD chunk = size > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size);
+            DWORD written = 0;
+            if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return false;
+            bytes += written;
+            size -= written;
+        }
+        pending.clear();
+        return true;
     }
-    return true;
+};
+
+constexpr size_t kWriteSize = 1u << 20;
+
+bool WriteChunk(void* context, const uint8_t* bytes, size_t size) {
+    FileWriter& writer = *static_cast<FileWriter*>(context);
+    writer.pending.insert(writer.pending.end(), bytes, bytes + size);
+    return writer.pending.size() < kWriteSize || writer.flush();
 }
 
 std::string SystemText(const std::string& what, DWORD code) {
@@ -136,30 +152,42 @@ HANDLE HeldFolderOf(const std::wstring& relative, LockedFolderSecurity& security
     return parent;
 }
 
-bool UnpackEntry(const ArchiveEntry& entry, LockedFolderSecurity& security, std::string* failure) {
-    std::wstring relative;
-    if (!Utf8ToWide(entry.path, &relative)) {
+// The folder an entry's file goes into, made and held before any file is written.
+bool MakeFolderOf(const ArchiveEntry& entry, LockedFolderSecurity& security, std::wstring* relative,
+                  std::string* failure) {
+    if (!Utf8ToWide(entry.path, relative)) {
         *failure = entry.path + " is not a valid name";
         return false;
     }
-    const size_t slash = relative.rfind(L'\\');
+    const size_t slash = relative->rfind(L'\\');
     DWORD error = 0;
-    if (HeldFolderOf(slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash), security, &error) ==
+    if (HeldFolderOf(slash == std::wstring::npos ? std::wstring() : relative->substr(0, slash), security, &error) ==
         nullptr) {
         *failure = SystemText("cannot make the folder of " + entry.path, error);
         return false;
     }
-    const std::wstring path = g_folder + relative;
+    return true;
+}
+
+// One file, on any thread: written, then held and checked through the handle it stays
+// held by. The bytes are hashed once, there: inflation checks only their count.
+bool UnpackFile(const ArchiveEntry& entry, const std::wstring& path, LockedFolderSecurity& security,
+                HANDLE* held, std::string* failure) {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.descriptor(), FALSE};
     // Shares reading only so that the reader below can be opened from it.
     HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                nullptr);
     if (writer == INVALID_HANDLE_VALUE) {
         *failure = SystemText("cannot create " + entry.path, GetLastError());
         return false;
     }
     std::string why;
-    const bool written = ExtractEntry(g_archive, g_archiveSize, entry, WriteChunk, writer, &why);
+    FileWriter sink{writer, {}};
+    sink.pending.reserve(kWriteSize + (64u << 10));
+    const bool written = ExtractEntry(g_archive, g_archiveSize, entry, WriteChunk, &sink, &why,
+                                      ExtractCheck::kSizeOnly) &&
+                         sink.flush();
     const DWORD writeError = GetLastError();
     // The file is never without a handle of ours: a bridge that admits the writer, then the
     // reader that shares reading only. From then until it is closed nobody can change,
@@ -173,23 +201,73 @@ bool UnpackEntry(const ArchiveEntry& entry, LockedFolderSecurity& security, std:
         *failure = !why.empty() ? why : SystemText("cannot write " + entry.path, written ? bridgeError : writeError);
         return false;
     }
-    HANDLE reader = ReOpenFile(bridge, GENERIC_READ, FILE_SHARE_READ, 0);
+    HANDLE reader = ReOpenFile(bridge, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN);
     const DWORD readerError = GetLastError();
     CloseHandle(bridge);
     if (reader == INVALID_HANDLE_VALUE) {
         *failure = SystemText("cannot hold " + entry.path, readerError);
         return false;
     }
-    g_files.push_back(Held{path, reader});
+    *held = reader;
     BY_HANDLE_FILE_INFORMATION information = {};
     DWORD fileAttributes = 0, tag = 0;
     if (!GetFileInformationByHandle(reader, &information) || information.nNumberOfLinks != 1 ||
-        !AttributesOf(reader, &fileAttributes, &tag) || (fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        !MatchesOnDisk(reader, entry)) {
+        !AttributesOf(reader, &fileAttributes, &tag) || (fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         *failure = entry.path + " changed on disk after it was written";
         return false;
     }
+    if (!MatchesOnDisk(reader, entry)) {
+        *failure = entry.path + ": what was written does not match its size and SHA-256";
+        return false;
+    }
     return true;
+}
+
+// Entries under the top-level payload folder stay in the archive: the module extracts
+// them to their places itself.
+bool IsPayloadEntry(const ArchiveEntry& entry) {
+    static const char kPrefix[] = "payload\\";
+    if (entry.path.size() < sizeof kPrefix - 1) return false;
+    for (size_t i = 0; i + 1 < sizeof kPrefix; ++i) {
+        const char c = entry.path[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != kPrefix[i]) return false;
+    }
+    return true;
+}
+
+// The unpacking of one Install, shared with the threads that write the files.
+struct Unpacking {
+    LockedFolderSecurity* security;
+    std::vector<const ArchiveEntry*> entries;
+    std::vector<std::wstring> paths;
+    std::vector<HANDLE> held;
+    std::vector<std::string> failures;
+    volatile LONG64 bytesDone = 0;
+    volatile LONG filesDone = 0;
+    uint64_t totalBytes = 0;
+    void (*progress)(const char* text) = nullptr;
+    ULONGLONG lastTold = 0;
+};
+
+bool UnpackJob(void* context, size_t number) {
+    Unpacking& u = *static_cast<Unpacking*>(context);
+    const bool ok = UnpackFile(*u.entries[number], u.paths[number], *u.security, &u.held[number], &u.failures[number]);
+    InterlockedExchangeAdd64(&u.bytesDone, static_cast<LONG64>(u.entries[number]->size));
+    InterlockedIncrement(&u.filesDone);
+    return ok;
+}
+
+// A line now and then, not one a file: each line is a flushed log record.
+void UnpackTick(void* context) {
+    Unpacking& u = *static_cast<Unpacking*>(context);
+    const ULONGLONG now = GetTickCount64();
+    if (u.progress == nullptr || now - u.lastTold < 1000) return;
+    u.lastTold = now;
+    char line[160];
+    snprintf(line, sizeof line, "Unpacked %ld of %u files, %.1f of %.1f MB\n", static_cast<long>(u.filesDone),
+             static_cast<unsigned>(u.entries.size()), static_cast<double>(u.bytesDone) / 1048576.0,
+             static_cast<double>(u.totalBytes) / 1048576.0);
+    u.progress(line);
 }
 
 std::wstring UniqueFolderName() {
@@ -251,7 +329,7 @@ void UnloadPayloadModule() {
 
 }  // namespace
 
-bool CheckEmbeddedPayload(std::string* failure) {
+bool CheckEmbeddedPayload(std::string* failure, ArchiveProgress progress, void* progressContext) {
     HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(kArchiveResourceId), MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (found == nullptr) return true;
     HGLOBAL loaded = LoadResource(nullptr, found);
@@ -261,7 +339,7 @@ bool CheckEmbeddedPayload(std::string* failure) {
         *failure = "its payload cannot be read";
         return false;
     }
-    ArchiveIndex index = ReadArchive(bytes, size, true);
+    ArchiveIndex index = ReadArchive(bytes, size, true, progress, progressContext);
     if (!index.ok) {
         *failure = index.failure;
         return false;
@@ -279,11 +357,19 @@ bool CheckEmbeddedPayload(std::string* failure) {
 
 bool HasEmbeddedPayload() { return g_archive != nullptr; }
 
+const ArchiveIndex* EmbeddedArchive(const uint8_t** data, size_t* size) {
+    if (g_archive == nullptr) return nullptr;
+    *data = g_archive;
+    *size = g_archiveSize;
+    return &g_index;
+}
+
 bool UnpackEmbeddedPayload(std::string* folder, std::string* failure, void (*progress)(const char* text)) {
     if (g_root != nullptr) {
         *folder = g_folderAnsi;
         return true;
     }
+    const ULONGLONG started = GetTickCount64();
     LockedFolderSecurity security(g_account);
     if (!MakeUnpackingFolder(security, failure)) return false;
     if (!ToAnsiExactly(g_folder, &g_folderAnsi)) {
@@ -291,20 +377,37 @@ bool UnpackEmbeddedPayload(std::string* folder, std::string* failure, void (*pro
         RemovePayloadFolder();
         return false;
     }
-    const bool tell = progress != nullptr && g_index.totalSize > kProgressAbove;
-    uint64_t done = 0;
-    char line[160];
-    for (size_t i = 0; i < g_index.entries.size(); ++i) {
-        if (!UnpackEntry(g_index.entries[i], security, failure)) {
+    Unpacking u;
+    u.security = &security;
+    for (const ArchiveEntry& entry : g_index.entries) {
+        if (IsPayloadEntry(entry)) continue;
+        std::wstring relative;
+        if (!MakeFolderOf(entry, security, &relative, failure)) {
             RemovePayloadFolder();
             return false;
         }
-        done += g_index.entries[i].size;
-        if (tell) {
-            snprintf(line, sizeof line, "Unpacked %u of %u files, %.1f of %.1f MB\n", static_cast<unsigned>(i + 1),
-                     static_cast<unsigned>(g_index.entries.size()), done / 1048576.0, g_index.totalSize / 1048576.0);
-            progress(line);
-        }
+        u.entries.push_back(&entry);
+        u.paths.push_back(g_folder + relative);
+        u.totalBytes += entry.size;
+    }
+    u.held.assign(u.entries.size(), nullptr);
+    u.failures.assign(u.entries.size(), std::string());
+    u.progress = u.totalBytes > kProgressAbove ? progress : nullptr;
+    u.lastTold = started;
+    const size_t failed = RunJobs(u.entries.size(), UnpackJob, UnpackTick, &u);
+    for (size_t i = 0; i < u.held.size(); ++i) {
+        if (u.held[i] != nullptr) g_files.push_back(Held{u.paths[i], u.held[i]});
+    }
+    if (failed != u.entries.size()) {
+        *failure = u.failures[failed];
+        RemovePayloadFolder();
+        return false;
+    }
+    if (progress != nullptr) {
+        char line[160];
+        snprintf(line, sizeof line, "Unpacked %u files, %.1f MB, in %.2f s\n", static_cast<unsigned>(u.entries.size()),
+                 static_cast<double>(u.totalBytes) / 1048576.0, static_cast<double>(GetTickCount64() - started) / 1000.0);
+        progress(line);
     }
     *folder = g_folderAnsi;
     return true;

@@ -7,24 +7,36 @@
 
 #include <string>
 
+#include "engine/core/archive.h"
+
 namespace engine::win32 {
+
+using engine::ArchiveProgress;
 
 // Finds and checks the archive: structure, sizes, paths, every SHA-256, and every path as
 // Windows will see it under the folder it will be unpacked into (decided here, once:
 // unpack_location.h), so what would fail at Install fails now. True when the program
-// carries none, or a whole one; false with what failed. Writes nothing. Main thread, at
-// start-up, before any window.
-bool CheckEmbeddedPayload(std::string* failure);
+// carries none, or a whole one; false with what failed. Writes nothing. progress (may be
+// null) is called on the calling thread as the check goes on. At start-up, before the
+// program's windows exist, on any one thread.
+bool CheckEmbeddedPayload(std::string* failure, ArchiveProgress progress = nullptr, void* progressContext = nullptr);
 
 // True once CheckEmbeddedPayload accepted an archive.
 bool HasEmbeddedPayload();
 
-// Unpacks the checked archive into a new folder named at random under the folder decided
+// The accepted archive, its bytes and its index (which stay until the process ends);
+// null before CheckEmbeddedPayload accepted one. Any thread afterwards.
+const ArchiveIndex* EmbeddedArchive(const uint8_t** data, size_t* size);
+
+// Unpacks the checked archive, but for the files under its top-level folder "payload"
+// (the module extracts those itself: payload_api.h), into a new folder named at random under the folder decided
 // at start (locked_folder.h: made and held in one step; each sub-folder likewise). Each
 // file is created new, written, and verified again from the bytes on disk through a handle
 // that lets nobody write, rename or delete it, with one link and no reparse point. The
 // handles stay open until ReleasePayloadFiles; the folders' until RemovePayloadFolder.
-// Calls progress(text) with a line now and then for archives over 4 MB. The folder, with
+// Files are written on several threads, each hashed once, from disk. Calls progress(text)
+// with a line a second for more than 4 MB, and once at the end with what was unpacked
+// and how long it took. The folder, with
 // a trailing backslash, in *folder (in the ANSI code page, which must hold it). Done once:
 // a later call gives the same folder. False with the reason; what was made is removed.
 // Main thread.

@@ -11,6 +11,7 @@
 #include "install_config.h"
 #include "kelvane_install.h"
 #include "module_output.h"
+#include "payload_source.h"
 #include "quorvend_console.h"
 
 /* Folders that a path of at most 259 characters can hold. */
@@ -28,6 +29,7 @@ typedef struct InstallRun {
     SampleConfig config;
     char configPath[SAMPLE_PATH_SIZE];
     uint64_t payloadBytes;
+    int fromArchive; /* the files come from the one-file installer's archive */
     /* What this run created, undone in reverse order when a later step fails. */
     size_t createdFolderEnds[MAX_FOLDER_DEPTH]; /* lengths of config.target's prefixes */
     unsigned createdFolderCount;
@@ -123,8 +125,19 @@ static int ChooseTarget(InstallRun *run) {
 static int CheckPayload(InstallRun *run) {
     char source[SAMPLE_PATH_SIZE];
     unsigned i;
+    run->fromArchive = SamplePayloadInArchive();
     for (i = 0; i < run->config.fileCount; ++i) {
         WIN32_FILE_ATTRIBUTE_DATA data;
+        if (run->fromArchive) {
+            uint64_t size = 0;
+            if (!SamplePayloadSize(run->config.files[i], &size)) {
+                PrintFailure2(run->host, "Payload file missing from the installer:", run->config.files[i],
+                              ERROR_FILE_NOT_FOUND);
+                return 0;
+            }
+            run->payloadBytes += size;
+            continue;
+        }
         if (!SampleJoinPath(source, sizeof source, run->host->programDirectory, run->config.files[i])) {
             PrintFailure2(run->host, "Payload path too long:", run->config.files[i], ERROR_FILENAME_EXCED_RANGE);
             return 0;
@@ -228,7 +241,16 @@ static int CopyPayload(InstallRun *run) {
         existed = GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES;
         snprintf(line, sizeof line, "[%3u%%] %s ... ", (i + 1) * 100 / run->config.fileCount, name);
         PrintPiece(run->host, COLOR_PROGRESS, line);
-        if (!CopyFileA(source, destination, FALSE)) {
+        if (run->fromArchive) {
+            char why[512];
+            if (!SamplePayloadExtract(name, destination, why, sizeof why)) {
+                PrintLine(run->host, COLOR_FAILURE, "failed");
+                run->createdFile[i] = 0; /* the extension leaves nothing of a failed file */
+                snprintf(line, sizeof line, "Cannot extract %s: %s", destination, why);
+                PrintFailure(run->host, line, 0);
+                return 0;
+            }
+        } else if (!CopyFileA(source, destination, FALSE)) {
             const DWORD code = GetLastError();
             PrintLine(run->host, COLOR_FAILURE, "failed");
             /* A copy that broke off may have left a partial file that was not there before. */
