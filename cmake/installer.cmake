@@ -27,6 +27,8 @@
 # not unpacked: the module extracts them to their places itself (sdk/kelvane_payload.h).
 # Without EMBED they lie beside the installer like FILES.
 #
+# The installer's debug information is kept beside it in <name>.exe.debug (split_debug.cmake).
+#
 # SIGN_CERT and SIGN_KEY (PEM files): the finished installer is signed with Authenticode
 # by osslsigncode after every link, its digest SHA-256 whatever the tool's default (-h
 # sha256), timestamped by TIMESTAMP_URL when given (osslsigncode -t, an Authenticode
@@ -39,6 +41,7 @@
 
 set(KELVANE_INSTALLER_CHECK ${CMAKE_CURRENT_LIST_DIR}/installer_check.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/build_stamp.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/split_debug.cmake)
 
 function(kelvane_add_installer)
   cmake_parse_arguments(K "EMBED"
@@ -148,6 +151,7 @@ ${embedded}")
   endif()
   set_target_properties(${K_NAME} PROPERTIES OUTPUT_NAME ${K_OUTPUT_NAME}
     RUNTIME_OUTPUT_DIRECTORY ${K_OUTPUT_DIRECTORY})
+  kelvane_split_debug(${K_NAME})  # before signing: the signature covers the final bytes
   if(K_SIGN_CERT OR K_SIGN_KEY OR K_TIMESTAMP_URL)
     _kelvane_sign(${K_NAME} "${K_SIGN_CERT}" "${K_SIGN_KEY}" "${K_TIMESTAMP_URL}")
   endif()
