@@ -13,6 +13,7 @@
 
 #include "app/captions.h"
 #include "app/log_viewer.h"
+#include "app/taskbar_progress.h"
 #include "engine/win32/embedded_payload.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
@@ -21,6 +22,7 @@
 #include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
 #include "engine/win32/std_streams.h"
+#include "sdk/kelvane_payload.h"
 
 namespace app {
 
@@ -115,6 +117,7 @@ void CkelvaneDlg::OnInstall() {
     // the other files however it likes.
     ReleasePayloadFiles((std::string(g_programDirectory) + g_moduleFileName).c_str());
 
+    RouteTaskbarProgress(window(), kTaskbarProgress);
     m_bInstalling = true;  // before the thread exists, so a second press never starts another
     g_installThread = CreateThread(nullptr, 0, InstallWorker, block, 0, nullptr);
     if (g_installThread == nullptr) {
@@ -147,6 +150,7 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         ShowResultText(text);
         AskUser(dialogWindow, text, g_applicationName, kInformationStyle);
     } else {
+        ReportTaskbarProgress(KELVANE_PROGRESS_ERROR, 1, 1);
         const char text[] = "Installation failure.";
         SetConsoleColor(kRed);
         ShowResultText(text);

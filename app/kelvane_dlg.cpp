@@ -6,6 +6,7 @@
 #include "app/console_fit.h"
 #include "app/kelvane_app.h"
 #include "app/run_start.h"
+#include "app/taskbar_progress.h"
 #include "console/win32/focus_band.h"
 #include "engine/win32/install_log.h"
 #include "engine/win32/print_services.h"
@@ -95,6 +96,10 @@ bool CkelvaneDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
     case WM_DPICHANGED:
         PostMessageA(window(), kFitConsole, 0, 0);
         return true;  // the dialog's own handling still moves and scales it first
+    case kTaskbarProgress:
+        ShowTaskbarProgress(window());
+        result = TRUE;
+        return true;
     case kFitConsole:
         FitConsoleToDpi(window(), m_console, kConsoleWidthUnits, kConsoleHeightUnits);
         result = TRUE;

@@ -20,6 +20,8 @@ public:
     static constexpr UINT kStartInstallation = WM_APP + 1;
     // Posted to itself after a DPI change, once the system has laid the dialog out anew.
     static constexpr UINT kFitConsole = WM_APP + 2;
+    // Posted by the install worker: new progress for the taskbar button.
+    static constexpr UINT kTaskbarProgress = WM_APP + 3;
 
     CkelvaneDlg();
 

@@ -9,8 +9,9 @@
  *       GetProcAddress(GetModuleHandleA(NULL), KELVANE_PAYLOAD_EXPORT);
  *   const KelvanePayloadApi *api = get ? get(KELVANE_PAYLOAD_API_VERSION) : NULL;
  *
- * A null api means an older host, a version it does not offer, or an installer that
- * is not a one-file installer: copy from programDirectory as before.
+ * A null api means an older host or a version it does not offer. In an installer that
+ * carries no payload (not a one-file installer, or one without a "payload" folder),
+ * listEntries("payload", ...) gives -1: copy from programDirectory as before.
  *
  * Names: archive paths are UTF-8 with '\' (or '/') between parts, relative to the
  * archive's root ("payload\\bin\\app.exe"); destinations are full paths in UTF-16.

@@ -275,7 +275,7 @@ bool ExtractFromArchive(const uint8_t* data, size_t size, const ArchiveIndex& ar
 }
 
 const KelvanePayloadApi* PayloadApi(uint32_t version) {
-    if (version != KELVANE_PAYLOAD_API_VERSION || !HasEmbeddedPayload()) return nullptr;
+    if (version != KELVANE_PAYLOAD_API_VERSION) return nullptr;
     return &kApi;
 }
 

@@ -12,8 +12,8 @@
 
 namespace engine::win32 {
 
-// The extension of that version, or null when this host offers no such version or the
-// program carries no payload. Any thread, after the start-up check.
+// The extension of that version, or null when this host offers no such version. Without
+// a payload it lists nothing and extracts nothing. Any thread, after the start-up check.
 const KelvanePayloadApi* PayloadApi(uint32_t version);
 
 // The extension's work on any archive ReadArchive accepted; the functions it publishes

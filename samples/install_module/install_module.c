@@ -260,6 +260,7 @@ static int CopyPayload(InstallRun *run) {
         }
         run->createdFile[i] = !existed;
         PrintLine(run->host, COLOR_DONE, "done");
+        SamplePayloadProgress(i + 1, run->config.fileCount, 0);
         /* The pause is there to be watched, and nobody watches a quiet run. */
         if (run->config.pauseMilliseconds > 0 && run->ui != UI_QUIET) Sleep(run->config.pauseMilliseconds);
     }

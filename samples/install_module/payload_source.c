@@ -78,3 +78,8 @@ int SamplePayloadExtract(const char *name, const char *destination, char *failur
     }
     return 1;
 }
+
+void SamplePayloadProgress(unsigned done, unsigned total, int failed) {
+    const KelvanePayloadApi *api = Api();
+    if (api != NULL) api->setProgress(failed ? KELVANE_PROGRESS_ERROR : KELVANE_PROGRESS_NORMAL, done, total);
+}

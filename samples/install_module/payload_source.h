@@ -15,4 +15,7 @@ int SamplePayloadSize(const char *name, uint64_t *size);
  * once the new one is whole. False with the reason in failure. */
 int SamplePayloadExtract(const char *name, const char *destination, char *failure, size_t failureSize);
 
+/* The installation's progress on the taskbar button, where the host shows it. */
+void SamplePayloadProgress(unsigned done, unsigned total, int failed);
+
 #endif
