@@ -433,6 +433,13 @@ void ReleasePayloadFiles(const char* keep) {
         CloseHandle(held.handle);
         held.handle = nullptr;
     }
+    // The sub-folders too: their holds keep DELETE without sharing it, which makes some
+    // systems (Wine) refuse the module a listing of them. Inside the held, admin-only
+    // folder nobody else can change them.
+    for (Held& held : g_subFolders) {
+        if (held.handle != nullptr) CloseHandle(held.handle);
+        held.handle = nullptr;
+    }
 }
 
 void SetPayloadModuleRunning(bool running) { InterlockedExchange(&g_moduleRunning, running ? 1 : 0); }
@@ -446,7 +453,9 @@ void RemovePayloadFolder() {
     }
     // Children are opened afresh relative to their parents, which our own holds (no
     // delete sharing) would refuse; the unpacking folder itself stays held throughout.
-    for (size_t i = g_subFolders.size(); i > 0; --i) CloseHandle(g_subFolders[i - 1].handle);
+    for (size_t i = g_subFolders.size(); i > 0; --i) {
+        if (g_subFolders[i - 1].handle != nullptr) CloseHandle(g_subFolders[i - 1].handle);
+    }
     std::vector<std::wstring> left;
     const bool gone = RemoveTreeByHandle(root, g_folder.substr(0, g_folder.size() - 1), &left);
     CloseHandle(root);

@@ -43,8 +43,8 @@ const ArchiveIndex* EmbeddedArchive(const uint8_t** data, size_t* size);
 bool UnpackEmbeddedPayload(std::string* folder, std::string* failure, void (*progress)(const char* text));
 
 // Closes the handles of every unpacked file but keep (a full path in the ANSI code page;
-// null keeps none): once the module is loaded, it may open its own files as it likes.
-// Main thread.
+// null keeps none), and of every sub-folder (the unpacking folder stays held): once the
+// module is loaded, it may open and list its own files as it likes. Main thread.
 void ReleasePayloadFiles(const char* keep);
 
 // While running is true the module's entry may be executing: RemovePayloadFolder then
