@@ -22,9 +22,6 @@ namespace {
 constexpr int kIcon = 129;
 constexpr int kConsoleWidthUnits = 634, kConsoleHeightUnits = 263;  // the template's
 constexpr char kConsoleName[] = "Installation log";
-// Posted to itself when keyboard cues change, so the focus band is repainted after the
-// default handling has stored the new state.
-constexpr UINT kFocusCuesChanged = WM_APP + 3;
 constexpr char kWelcome[] = "Welcome in installation program\nClick Start button for starting install ...";
 
 }  // namespace

@@ -20,8 +20,11 @@ public:
     static constexpr UINT kStartInstallation = WM_APP + 1;
     // Posted to itself after a DPI change, once the system has laid the dialog out anew.
     static constexpr UINT kFitConsole = WM_APP + 2;
+    // Posted to itself when keyboard cues change, so the focus band is repainted after
+    // the default handling has stored the new state.
+    static constexpr UINT kFocusCuesChanged = WM_APP + 3;
     // Posted by the install worker: new progress for the taskbar button.
-    static constexpr UINT kTaskbarProgress = WM_APP + 3;
+    static constexpr UINT kTaskbarProgress = WM_APP + 4;
 
     CkelvaneDlg();
 
