@@ -134,6 +134,10 @@ bool ExtractJob(void* context, size_t number) {
         return false;
     }
     x.made[number] = 1;
+    // Room for the whole file at once, so the file system need not grow it write by write.
+    FILE_ALLOCATION_INFO room = {};
+    room.AllocationSize.QuadPart = static_cast<LONGLONG>(entry.size);
+    if (entry.size > (1u << 16)) SetFileInformationByHandle(file, FileAllocationInfo, &room, sizeof room);
     Sink sink{file, &x, {}};
     std::string why;
     bool ok = ExtractEntry(x.archive, x.archiveSize, entry, Write, &sink, &why);
