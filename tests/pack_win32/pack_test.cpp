@@ -129,13 +129,14 @@ TEST_F(Pack, EmbedsTheModuleAndFilesInAnArchiveTheReaderAccepts) {
     EXPECT_EQ(Listing(out_), "MyInstaller.exe:" + std::to_string(engine_test::ReadBytes(exe_).size()) + " ");
 }
 
-// Packed from the same inputs as the CMake-built one-file sample, the installer carries
-// the same archive and installs the same way.
+// Packed from the same inputs as the CMake-built one-file sample (its files to install
+// under payload/), the installer carries the same archive and installs the same way.
 TEST_F(Pack, MakesTheSameOneFileInstallerAsTheBuild) {
     const std::vector<std::string> all = Arguments();
     std::vector<std::string> arguments(all.begin(), all.begin() + 10);  // stub, texts and module
-    for (const char* name : {"install.cfg", "readme.txt", "licence.txt", "greeting.txt", "colours.dat", "changes.txt"}) {
-        arguments.insert(arguments.end(), {"--file", sample_ + name});
+    arguments.insert(arguments.end(), {"--file", sample_ + "install.cfg"});
+    for (const char* name : {"readme.txt", "licence.txt", "greeting.txt", "colours.dat", "changes.txt"}) {
+        arguments.insert(arguments.end(), {"--file", std::string("payload/") + name + "=" + sample_ + name});
     }
     arguments.insert(arguments.end(), {"--embed", "--out", exe_});
     const modtest_test::ProgramRun run = Run(arguments);
