@@ -1,7 +1,7 @@
 // "Install ...": loads the module, fills the call block and starts the worker, which
-// runs the entry, reports, offers the log and ends the process with 512 (unattended:
-// 0 or 1603). The UI thread never waits for the worker; the worker reaches the console
-// only through messages.
+// runs the entry, reports, offers the log and ends the process with 512 (unattended,
+// and every removal: 0 or 1603). The UI thread never waits for the worker; the worker
+// reaches the console only through messages.
 #include "app/kelvane_dlg.h"
 
 #include <windows.h>
@@ -38,6 +38,8 @@ constexpr UINT kLogQuestionStyle = MB_SYSTEMMODAL | MB_ICONWARNING | MB_YESNO;  
 constexpr int kRed = 4;
 constexpr int kNormal = 7;
 
+const char* FailureText() { return Uninstalling() ? "Uninstallation failure." : "Installation failure."; }
+
 // Through the print services, so that the /stdout mirror knows red text as such.
 void SetConsoleColor(int color) { setPrintColor(static_cast<uint32_t>(color)); }
 
@@ -60,7 +62,7 @@ void ReportCrash(const EntryOutcome& outcome) {
     ComposeCrashReport(outcome, report, sizeof report);
     WriteLogLine(report);
     MirrorNote(report);
-    EndUnattendedRun(kExitFailed, "Installation failure.");
+    EndUnattendedRun(kExitFailed, FailureText());
 }
 
 }  // namespace
@@ -70,8 +72,9 @@ void CkelvaneDlg::ReportInstallFailure(const char* message) {
     ShowResultText(message);
     SetConsoleColor(kNormal);
     AskUser(window(), message, g_applicationName, kErrorStyle);
-    // Unattended, nobody would press "Install ..." again.
-    if (Unattended()) EndUnattendedRun(kExitFailed, nullptr);
+    // Unattended, nobody would press "Install ..." again; a removal that cannot start has
+    // failed as such.
+    if (Unattended() || Uninstalling()) EndRun(kExitFailed, kExitFailed, nullptr);
 }
 
 // A one-file installer's files are unpacked first; the module finds them in its program
@@ -146,12 +149,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
 
     // No line break around the result: it continues the module's last console line.
     if (succeeded) {
-        const char text[] = "Installation finished.";
+        const char* text = Uninstalling() ? "Uninstallation finished." : "Installation finished.";
         ShowResultText(text);
         AskUser(dialogWindow, text, g_applicationName, kInformationStyle);
     } else {
         ReportTaskbarProgress(KELVANE_PROGRESS_ERROR, 1, 1);
-        const char text[] = "Installation failure.";
+        const char* text = FailureText();
         SetConsoleColor(kRed);
         ShowResultText(text);
         SetConsoleColor(kNormal);
@@ -165,6 +168,13 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         AskUser(owner, "View Log install", "Log", kLogQuestionStyle);
         EndUnattendedRun(succeeded ? kExitSucceeded : kExitFailed, nullptr);
     }
+    const uint32_t code = succeeded ? kExitSucceeded : kExitFailed;
+    if (Uninstalling()) {
+        // The removal's code is known now; the question only offers the log.
+        char closing[96];
+        snprintf(closing, sizeof closing, "Exit code %u: %s", static_cast<unsigned>(code), ExitCodeMeaning(code));
+        WriteLogLine(closing);
+    }
     SwitchOffInstallLog();
     // The shell may hand the open to COM objects: this thread needs its own apartment.
     // Never uninitialised: the process ends below.
@@ -173,7 +183,7 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         OpenLogViewer(owner, g_logPath);
     }
     RemovePayloadFolder();
-    ExitProcess(512);
+    ExitProcess(Uninstalling() ? code : 512);
 }
 
 }  // namespace app

@@ -1,5 +1,5 @@
-// Start-up: the library set-up and the dialog sequence. Exit codes 4, -1 and 512 come
-// from inside the dialogs; this returns on every other path.
+// Start-up: the library set-up and the dialog sequence. Exit codes 4, -1 and 512 (a
+// removal's 0, 1602 and 1603) come from inside; this returns on every other path.
 #include "app/kelvane_app.h"
 
 #include <windows.h>
@@ -85,8 +85,8 @@ bool CkelvaneApp::InitInstance() {
     console::win32::setConsoleLogWriter(WriteFieldEcho);
     ComputeApplicationName();
 
-    if (engine::win32::Unattended()) {
-        RunUnattended();
+    if (engine::win32::Unattended() || engine::win32::Uninstalling()) {
+        RunWithoutPages();
         return false;
     }
     kvstart pages;
@@ -100,9 +100,11 @@ bool CkelvaneApp::InitInstance() {
     return false;
 }
 
-void CkelvaneApp::RunUnattended() {
-    // No pages dialog: /acceptlicence stood for it, and nobody would read the documents.
+void CkelvaneApp::RunWithoutPages() {
+    // No pages dialog: /acceptlicence stood for it, or a removal has no licence to accept;
+    // either way nobody would read the documents, so they are never loaded.
     engine::win32::LoadSetupDescription();  // ends the run without one
+    if (!engine::win32::Unattended()) ConfirmRemoval();  // the box names the program
     CkelvaneDlg main;
     m_pMainWnd = &main;
     if (engine::win32::g_uiMode == engine::UiMode::quiet) {

@@ -10,7 +10,7 @@ class CkelvaneApp {
 public:
     // Loads the platform libraries from the system folder only, registers the console
     // classes, runs the pages dialog and, on a result of exactly 1, the main dialog
-    // (unattended runs: the main dialog alone).
+    // (unattended runs and removals: the main dialog alone).
     // Returns false on every path (nothing further to run). Main thread.
     bool InitInstance();
 
@@ -18,10 +18,10 @@ public:
     Dialog* m_pMainWnd = nullptr;
 
 private:
-    // /quiet and /passive: no pages dialog; the main dialog, hidden for /quiet, starts
-    // the installation itself. Returns only when no worker ended the process, and then
-    // ends the run as failed.
-    void RunUnattended();
+    // /quiet, /passive and /uninstall: no pages dialog (an interactive removal asks once
+    // instead); the main dialog, hidden for /quiet, starts the module itself. Returns only
+    // when no worker ended the process, and then ends the run as failed.
+    void RunWithoutPages();
 };
 
 extern CkelvaneApp theApp;

@@ -57,8 +57,11 @@ bool CkelvaneDlg::OnInitDialog() {
     char caption[512];
     FormatMainCaption(engine::win32::g_programName, caption);
     SetWindowTextA(window(), caption);
-    // Unattended: nobody presses "Install ..."; it starts once the dialog is running.
-    if (engine::win32::Unattended()) PostMessageA(window(), kStartInstallation, 0, 0);
+    // Unattended, or a removal already confirmed: nobody presses "Install ..."; it starts
+    // once the dialog is running.
+    if (engine::win32::Unattended() || engine::win32::Uninstalling()) {
+        PostMessageA(window(), kStartInstallation, 0, 0);
+    }
     return true;
 }
 

@@ -16,7 +16,7 @@ public:
     static constexpr int kTemplate = 102;
     static constexpr int kConsole = 1000;
     static constexpr int kInstall = 1001;
-    // Posted to itself in unattended runs: "Install ..." without a click.
+    // Posted to itself in unattended runs and removals: "Install ..." without a click.
     static constexpr UINT kStartInstallation = WM_APP + 1;
     // Posted to itself after a DPI change, once the system has laid the dialog out anew.
     static constexpr UINT kFitConsole = WM_APP + 2;
@@ -57,7 +57,8 @@ private:
     HWND m_console = nullptr;
 };
 
-// The worker of one installation: runs the module's entry and ends the process with 512.
+// The worker of one installation: runs the module's entry and ends the process with 512
+// (a removal: 0 or 1603).
 DWORD WINAPI InstallWorker(LPVOID block);
 
 // The worker's thread handle, kept and never used again.

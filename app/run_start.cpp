@@ -24,6 +24,7 @@
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
 #include "engine/win32/run_mode.h"
+#include "engine/win32/setup_description.h"
 #include "engine/win32/std_streams.h"
 
 namespace app {
@@ -93,16 +94,31 @@ void ShowUsage(const char* text, bool toError, bool boxAllowed) {
     }
 }
 
-// KELVANE_UI for the module, set before it is loaded: a C runtime inside the module
-// takes its copy of the environment when it starts, and the host's own runtime keeps
-// one too, so both the process environment and that copy get it.
-void PublishUiMode(engine::UiMode mode) {
-    const char* name = engine::UiModeName(mode);
-    SetEnvironmentVariableA("KELVANE_UI", name);
-    char assignment[32];
-    snprintf(assignment, sizeof assignment, "KELVANE_UI=%s", name);
-    _putenv(assignment);
+// What the module reads from the environment, set before it is loaded: a C runtime
+// inside the module takes its copy of the environment when it starts, and the host's own
+// runtime keeps one too, so both the process environment and that copy get the ASCII
+// values. Nothing the caller's environment held under these names reaches the module.
+void PublishRunEnvironment(const engine::CommandLineOptions& options) {
+    const struct { const char* name; const char* value; } plain[] = {
+        {"KELVANE_UI", engine::UiModeName(options.mode)},
+        {"KELVANE_ACTION", options.uninstall ? "uninstall" : "install"},
+    };
+    for (const auto& variable : plain) {
+        SetEnvironmentVariableA(variable.name, variable.value);
+        char assignment[64];
+        snprintf(assignment, sizeof assignment, "%s=%s", variable.name, variable.value);
+        _putenv(assignment);
+    }
+    // The path only in the process environment, as UTF-16: the runtime's narrow copy would
+    // pass it through the ANSI code page, whose best fit can turn a character into a
+    // separator. An inherited value is dropped from that copy too.
+    SetEnvironmentVariableW(L"KELVANE_DIR", nullptr);
+    _putenv("KELVANE_DIR=");
+    if (!options.installDir.empty()) SetEnvironmentVariableW(L"KELVANE_DIR", ToWide(options.installDir).c_str());
 }
+
+// The end of the refusal records, for what this run would have done.
+std::string NothingDone() { return Uninstalling() ? "nothing was removed" : "nothing was installed"; }
 
 HANDLE CreateRunMutex(const wchar_t* security) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -237,7 +253,7 @@ engine::CommandLineParse ParseOrEnd(const wchar_t* wideLine, std::string& comman
         // Without a switch the line is ignored, as it always was, whatever it holds.
         const engine::CommandLineOptions& o = parse.options;
         if (parse.ok && o.mode == engine::UiMode::full && !o.acceptLicence && !o.mirrorToStdout && !o.help &&
-            o.logPath.empty() && o.answersPath.empty()) {
+            !o.uninstall && o.logPath.empty() && o.answersPath.empty() && o.installDir.empty()) {
             return parse;
         }
         parse.ok = false;
@@ -288,7 +304,8 @@ void StartRun(const wchar_t* wideCommandLine) {
         EnableConsoleMirror();
     }
     g_uiMode = options.mode;
-    PublishUiMode(options.mode);
+    g_uninstalling = options.uninstall;
+    PublishRunEnvironment(options);
     if (!Unattended()) {
         RefuseADamagedInstaller();
         // The interactive run takes the guard too, so that an unattended one started
@@ -302,14 +319,14 @@ void StartRun(const wchar_t* wideCommandLine) {
 
     OpenUnattendedLog(options, commandLine);
     RefuseADamagedInstaller();
-    if (!options.acceptLicence) {
+    if (engine::NeedsLicenceAcceptance(options) && !options.acceptLicence) {
         EndUnattendedRun(kExitLicenceNotAccepted,
                          "The licence was not accepted (/acceptlicence was not given): nothing was installed");
     }
     std::string holder;
     const RunGuard guard = TakeRunGuard(holder);
     if (guard == RunGuard::heldByAnInstaller) {
-        EndUnattendedRun(kExitAlreadyRunning, "Another kelvane installation is running: nothing was installed");
+        EndUnattendedRun(kExitAlreadyRunning, ("Another kelvane installation is running: " + NothingDone()).c_str());
     }
     if (guard == RunGuard::squatted) {
         // Waiting for it would end every run with 1618, retried for ever: it blocks nothing.
@@ -321,7 +338,7 @@ void StartRun(const wchar_t* wideCommandLine) {
         DWORD error = 0;
         if (!LoadAnswers(ToWide(options.answersPath).c_str(), &error)) {
             const std::string why = "The answers file " + ForDisplay(options.answersPath) + " cannot be read: " +
-                                    SystemErrorText(error) + "; nothing was installed";
+                                    SystemErrorText(error) + "; " + NothingDone();
             EndUnattendedRun(kExitFailed, why.c_str());
         }
     }
@@ -335,13 +352,32 @@ void WritePendingLogNote() {
 }
 
 void FinishRun(bool mainDialogCreated) {
-    if (!Unattended()) {
+    if (!Unattended() && !Uninstalling()) {
         RemovePayloadFolder();
         return;
     }
-    EndUnattendedRun(kExitFailed, mainDialogCreated
-                                      ? "The main window closed before the installation ran: nothing was installed"
-                                      : "The main window could not be created: nothing was installed");
+    const char* run = Uninstalling() ? "uninstallation" : "installation";
+    const std::string why = (mainDialogCreated ? std::string("The main window closed before the ") + run + " ran: "
+                                               : std::string("The main window could not be created: ")) +
+                            NothingDone();
+    EndRun(kExitFailed, kExitFailed, why.c_str());
+}
+
+void ConfirmRemoval() {
+    OpenInstallLog(nullptr);
+    WritePendingLogNote();
+    char version[32];
+    ProgramVersion(version);
+    const std::string record = std::string("Uninstallation of ") + g_programName + " (interactive run of kelvane " +
+                               version + ")";
+    WriteLogLine(record.c_str());
+    const std::string question =
+        std::string("Remove ") + g_programName + " and everything it installed from this computer?";
+    ComputeApplicationName();
+    if (AskUser(nullptr, question.c_str(), g_applicationName, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        EndRun(kExitRemovalDeclined, kExitRemovalDeclined, "The removal was not confirmed: nothing was removed");
+    }
+    WriteLogLine("The removal was confirmed");
 }
 
 }  // namespace app

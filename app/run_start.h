@@ -5,11 +5,13 @@
 
 namespace app {
 
-// Reads commandLine (as GetCommandLineW gives it) and prepares the run it asks for.
+// Reads commandLine (as GetCommandLineW gives it) and prepares the run it asks for,
+// KELVANE_UI, KELVANE_ACTION and KELVANE_DIR for the module among it.
 // Ends the process for /? (0), a bad command line (87: a bad switch, plain words beside
 // /quiet or /passive, text that is not valid UTF-16), a damaged one-file installer
-// (1603) and, unattended, when the licence was not accepted (1602), another
-// installation runs (1618) or the answers file cannot be read (1603). Main thread, first thing after the DLL search is narrowed.
+// (1603) and, unattended, when an installation's licence was not accepted (1602),
+// another installation runs (1618) or the answers file cannot be read (1603). Main
+// thread, first thing after the DLL search is narrowed.
 void StartRun(const wchar_t* commandLine);
 
 // Writes what start-up could not log yet in an interactive run (a /log= copy that
@@ -17,10 +19,15 @@ void StartRun(const wchar_t* commandLine);
 // Main thread.
 void WritePendingLogNote();
 
-// After the dialogs, when no worker has ended the process: an interactive run removes
-// what it unpacked and returns; an unattended one ends with 1603, since it installed
-// nothing. Main thread.
+// After the dialogs, when no worker has ended the process: an interactive installation
+// removes what it unpacked and returns; an unattended one, or any removal, ends with
+// 1603, since it did nothing. Main thread.
 void FinishRun(bool mainDialogCreated);
+
+// An interactive removal, once the setup description is loaded: opens the log, records
+// the uninstallation and asks once whether to go on; No ends the run with 1602 and
+// nothing removed. Main thread, before the main dialog.
+void ConfirmRemoval();
 
 // "1.0.0.1": the file version of the program's own version block; "unknown" without one.
 void ProgramVersion(char (&out)[32]);

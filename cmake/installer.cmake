@@ -29,6 +29,21 @@
 #
 # The installer's debug information is kept beside it in <name>.exe.debug (split_debug.cmake).
 #
+# An installer without code, the one kelvane-pack --product makes:
+#
+#   kelvane_add_installer(NAME <target> PRODUCT <product.ini> PAYLOAD_DIR <dir>
+#                         [LICENCE <rtf>] [WARNING <rtf>] [OUTPUT_NAME <name>] [OUTPUT_DIRECTORY <dir>]
+#                         [SIGN_CERT <pem> SIGN_KEY <pem> [TIMESTAMP_URL <url>]])
+#
+# setup.ini is written when configuring from the product's NAME and VERSION; a missing
+# document is the short RTF text kelvane-pack makes. The archive holds the module target
+# kelvane-standard, the product file, folders.ini (the empty folders of PAYLOAD_DIR), the
+# uninstaller <target>-uninstall (built from the same sources, carrying that setup.ini
+# alone, signed too) and PAYLOAD_DIR's tree under payload/<PAYLOAD>/. The tree is listed
+# when configuring (CONFIGURE_DEPENDS: a new or removed file configures again); the host
+# tool checks the product file against it before it packs, as kelvane-pack does. Names
+# holding ';' cannot pass through CMake's lists: pack such a tree with kelvane-pack.
+#
 # SIGN_CERT and SIGN_KEY (PEM files): the finished installer is signed with Authenticode
 # by osslsigncode after every link, its digest SHA-256 whatever the tool's default (-h
 # sha256), timestamped by TIMESTAMP_URL when given (osslsigncode -t, an Authenticode
@@ -45,8 +60,13 @@ include(${CMAKE_CURRENT_LIST_DIR}/split_debug.cmake)
 
 function(kelvane_add_installer)
   cmake_parse_arguments(K "EMBED"
-    "NAME;SETUP_INI;LICENCE;WARNING;MODULE;OUTPUT_NAME;OUTPUT_DIRECTORY;SIGN_CERT;SIGN_KEY;TIMESTAMP_URL"
+    "NAME;SETUP_INI;LICENCE;WARNING;MODULE;OUTPUT_NAME;OUTPUT_DIRECTORY;SIGN_CERT;SIGN_KEY;TIMESTAMP_URL;PRODUCT;\
+PAYLOAD_DIR"
     "FILES;PAYLOAD" ${ARGN})
+  set(generated_texts)
+  if(K_PRODUCT OR K_PAYLOAD_DIR)
+    _kelvane_product_texts()
+  endif()
   foreach(required NAME SETUP_INI LICENCE WARNING)
     if(NOT K_${required})
       message(FATAL_ERROR "kelvane_add_installer: ${required} is required")
@@ -58,7 +78,7 @@ function(kelvane_add_installer)
   if(NOT TARGET kelvane)
     message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): the kelvane program target must be defined first")
   endif()
-  if(K_EMBED AND NOT K_MODULE)
+  if(K_EMBED AND NOT K_MODULE AND NOT K_PRODUCT)
     message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): EMBED needs MODULE, the installer loads it from the archive")
   endif()
   if(K_EMBED AND (NOT KELVANE_ARCHIVE_TOOL OR NOT TARGET kelvane_archive_tool))
@@ -67,7 +87,7 @@ function(kelvane_add_installer)
   endif()
   foreach(text SETUP_INI LICENCE WARNING)
     get_filename_component(K_${text} "${K_${text}}" ABSOLUTE)
-    if(NOT EXISTS "${K_${text}}")
+    if(NOT EXISTS "${K_${text}}" AND NOT "${K_${text}}" IN_LIST generated_texts)
       message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): ${text} ${K_${text}} does not exist")
     endif()
   endforeach()
@@ -157,6 +177,10 @@ ${embedded}")
   endif()
   kelvane_build_stamp(${K_NAME})  # after every link input above is known
 
+  if(K_PRODUCT)
+    _kelvane_product_archive()
+    return()
+  endif()
   if(K_EMBED)
     # Everything the module reads travels inside, each file at its own name.
     set(entries --file ${module_name}=${module_file})
@@ -208,6 +232,151 @@ ${embedded}")
   if(copies)
     add_custom_target(${K_NAME}_files DEPENDS ${copies})
     add_dependencies(${K_NAME} ${K_NAME}_files)
+  endif()
+endfunction()
+
+# The product route's texts, in kelvane_add_installer's scope: setup.ini now, from the
+# product's NAME and VERSION as the installer's key=value reader takes them (first line of
+# the key, ASCII case ignored, the value after the first '='); the missing documents at
+# build time by the host tool, the very texts kelvane-pack makes.
+macro(_kelvane_product_texts)
+  foreach(refused SETUP_INI MODULE FILES PAYLOAD)
+    if(K_${refused})
+      message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): ${refused} is not for a PRODUCT installer: "
+                          "setup.ini is made from the product file and everything comes from PAYLOAD_DIR")
+    endif()
+  endforeach()
+  if(NOT K_PRODUCT OR NOT K_PAYLOAD_DIR)
+    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): PRODUCT and PAYLOAD_DIR go together")
+  endif()
+  if(NOT TARGET kelvane-standard OR NOT KELVANE_ARCHIVE_TOOL OR NOT TARGET kelvane_archive_tool)
+    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): PRODUCT needs the module target kelvane-standard "
+                        "and the archive tool: add modules/standard and tools/pack before this call")
+  endif()
+  get_filename_component(K_PRODUCT "${K_PRODUCT}" ABSOLUTE)
+  get_filename_component(K_PAYLOAD_DIR "${K_PAYLOAD_DIR}" ABSOLUTE)
+  if(NOT EXISTS "${K_PRODUCT}" OR NOT IS_DIRECTORY "${K_PAYLOAD_DIR}")
+    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): PRODUCT ${K_PRODUCT} and the folder PAYLOAD_DIR "
+                        "${K_PAYLOAD_DIR} must exist")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${K_PRODUCT})
+  set(product_NAME "")
+  set(product_VERSION "")
+  set(product_PAYLOAD "app")
+  set(product_seen)
+  file(STRINGS ${K_PRODUCT} product_lines)  # drops the CRs; the host tool checks the line ends
+  foreach(line IN LISTS product_lines)
+    if(line MATCHES "^([^=]*)=(.*)$")
+      string(TOUPPER "${CMAKE_MATCH_1}" key)
+      set(value "${CMAKE_MATCH_2}")
+      if(key MATCHES "^(NAME|VERSION|PAYLOAD)$" AND NOT key IN_LIST product_seen)
+        list(APPEND product_seen ${key})
+        set(product_${key} "${value}")
+      endif()
+    endif()
+  endforeach()
+  foreach(key NAME VERSION PAYLOAD)
+    if(product_${key} STREQUAL "" OR product_${key} MATCHES "[][;\\]")
+      message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): ${K_PRODUCT}: ${key} is missing, or holds a "
+                          "character that CMake cannot carry (; [ ] \\); kelvane-pack --product reads it")
+    endif()
+  endforeach()
+  set(K_SETUP_INI ${CMAKE_CURRENT_BINARY_DIR}/${K_NAME}_setup.ini)
+  _kelvane_write_if_changed(${K_SETUP_INI}
+    "[setup]\r\n${product_NAME}\r\n${product_VERSION}\r\nstandard\r\nkelvane-standard.dll\r\n")
+  foreach(document LICENCE WARNING)
+    if(NOT K_${document})
+      string(TOLOWER ${document} kind)
+      set(K_${document} ${CMAKE_CURRENT_BINARY_DIR}/${K_NAME}_${kind}.rtf)
+      add_custom_command(OUTPUT ${K_${document}}
+        COMMAND ${KELVANE_ARCHIVE_TOOL} --out ${K_${document}} --document ${kind} ${K_PRODUCT}
+        DEPENDS ${K_PRODUCT} kelvane_archive_tool ${KELVANE_ARCHIVE_TOOL}
+        COMMENT "Writing the ${kind} text of ${K_NAME}"
+        VERBATIM)
+      list(APPEND generated_texts ${K_${document}})
+    endif()
+  endforeach()
+  set(K_EMBED TRUE)
+endmacro()
+
+# The product route's archive, in kelvane_add_installer's scope (after the installer
+# target exists): the uninstaller, folders.ini and the payload tree, checked and packed.
+macro(_kelvane_product_archive)
+  set(uninstaller ${K_NAME}-uninstall)
+  set(uninstaller_rc ${CMAKE_CURRENT_BINARY_DIR}/${uninstaller}_texts.rc)
+  file(GENERATE OUTPUT ${uninstaller_rc} CONTENT
+"// Generated by kelvane_add_installer for ${K_NAME}: its uninstaller carries setup.ini alone.
+LANGUAGE 0, 0
+455 RCDATA \"${K_SETUP_INI}\"
+")
+  set_property(SOURCE ${uninstaller_rc} APPEND PROPERTY OBJECT_DEPENDS ${K_SETUP_INI})
+  add_executable(${uninstaller} WIN32 ${sources} ${uninstaller_rc})
+  add_dependencies(${uninstaller} kelvane)
+  target_link_libraries(${uninstaller} PRIVATE ${program_libraries})
+  if(program_includes)
+    target_include_directories(${uninstaller} PRIVATE ${program_includes})
+  endif()
+  set_target_properties(${uninstaller} PROPERTIES OUTPUT_NAME uninstall
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${uninstaller})
+  kelvane_split_debug(${uninstaller})
+  if(K_SIGN_CERT OR K_SIGN_KEY OR K_TIMESTAMP_URL)
+    _kelvane_sign(${uninstaller} "${K_SIGN_CERT}" "${K_SIGN_KEY}" "${K_TIMESTAMP_URL}")
+  endif()
+  kelvane_build_stamp(${uninstaller})
+
+  # Sorted, as kelvane-pack orders the tree: the same archive from the same folder.
+  file(GLOB_RECURSE tree CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${K_PAYLOAD_DIR} ${K_PAYLOAD_DIR}/*)
+  list(SORT tree)
+  set(payload_entries)
+  set(payload_sources)
+  set(folders_text "")
+  set(folder_number 0)
+  foreach(path IN LISTS tree)
+    if(NOT EXISTS "${K_PAYLOAD_DIR}/${path}")
+      message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): a name in ${K_PAYLOAD_DIR} holds ';' (\"${path}\" "
+                          "is a piece of it); CMake's lists cannot carry it: rename it or use kelvane-pack --product")
+    endif()
+    if(NOT IS_DIRECTORY "${K_PAYLOAD_DIR}/${path}")
+      list(APPEND payload_entries --entry payload/${product_PAYLOAD}/${path} ${K_PAYLOAD_DIR}/${path})
+      list(APPEND payload_sources ${K_PAYLOAD_DIR}/${path})
+      continue()
+    endif()
+    file(GLOB inside LIST_DIRECTORIES true "${K_PAYLOAD_DIR}/${path}/*")
+    if(NOT inside)
+      math(EXPR folder_number "${folder_number} + 1")
+      string(REPLACE "/" "\\" windows_path "${path}")
+      string(APPEND folders_text "FOLDER${folder_number}=${windows_path}\r\n")
+    endif()
+  endforeach()
+  if(NOT payload_sources)
+    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): ${K_PAYLOAD_DIR} holds no file")
+  endif()
+  set(folders_ini ${CMAKE_CURRENT_BINARY_DIR}/${K_NAME}_folders.ini)
+  _kelvane_write_if_changed(${folders_ini} "${folders_text}")
+
+  add_custom_command(OUTPUT ${payload}
+    COMMAND ${KELVANE_ARCHIVE_TOOL} --check-product ${K_PRODUCT} --setup ${K_SETUP_INI} --out ${payload}
+            --entry kelvane-standard.dll $<TARGET_FILE:kelvane-standard>
+            --entry product.ini ${K_PRODUCT}
+            --entry folders.ini ${folders_ini}
+            --entry uninstall.exe $<TARGET_FILE:${uninstaller}>
+            ${payload_entries}
+    DEPENDS kelvane-standard $<TARGET_FILE:kelvane-standard> ${uninstaller} $<TARGET_FILE:${uninstaller}>
+            ${K_PRODUCT} ${K_SETUP_INI} ${folders_ini} ${payload_sources} kelvane_archive_tool ${KELVANE_ARCHIVE_TOOL}
+    COMMENT "Checking the product file of ${K_NAME} and packing its payload"
+    VERBATIM)
+  add_dependencies(${K_NAME} kelvane_archive_tool)
+endmacro()
+
+# Writes text (given with its CRs) only when the file would change, so that configuring
+# again rebuilds nothing that did not change.
+function(_kelvane_write_if_changed path text)
+  set(old "")
+  if(EXISTS "${path}")
+    file(READ "${path}" old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE "${path}" "${text}")
   endif()
 endfunction()
 

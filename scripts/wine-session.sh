@@ -35,7 +35,9 @@ kv_windows_tree() {
 kv_wine() { "$KV_WINE64" "$@"; }
 
 start_wine_session() {
-  export WINEARCH=win64 WINELOADER=$KV_WINE64 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  # winemenubuilder would copy every shortcut an installer makes into this machine's own
+  # desktop menus, outside the throw-away prefix.
+  export WINEARCH=win64 WINELOADER=$KV_WINE64 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   if [ "${KV_REUSE_WINE:-0}" = 1 ] && [ -n "${DISPLAY:-}" ] && [ -n "${WINEPREFIX:-}" ]; then
     return 0
   fi

@@ -39,6 +39,18 @@ extern "C" {
  * and any value you do not know, as "full". */
 #define KELVANE_UI_VARIABLE "KELVANE_UI"
 
+/* Set the same way, before the module is loaded, whatever the caller's environment held
+ * under these names. Read both with GetEnvironmentVariableW, never with getenv: the host
+ * sets KELVANE_DIR in the process environment only, as UTF-16.
+ * KELVANE_ACTION: "install", or "uninstall" when the program was started with
+ *   /uninstall (no pages were shown, and an interactive run was confirmed in a box).
+ *   Absent means an older host: treat it as "install".
+ * KELVANE_DIR: the path given with /dir=PATH, its quotes removed but otherwise as given
+ *   (not checked, not made absolute); absent when the switch was not given. Only a
+ *   module that offers a choice of folder needs to read it. */
+#define KELVANE_ACTION_VARIABLE "KELVANE_ACTION"
+#define KELVANE_DIR_VARIABLE "KELVANE_DIR"
+
 /* DLLs beside the module. The host, which may run elevated, searches only the system
  * folder for DLLs named without a path. The module's static imports are still found
  * beside it (it is loaded with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |

@@ -57,8 +57,8 @@ RETURN_CODE_RANGE = (-2147483648, 4294967295)
 # What kelvane's exit codes mean to winget; a wrong word here misleads every administrator.
 RESPONSES = {1602: "cancelledByUser", 1603: "contactSupport", 1618: "installInProgress"}
 # kelvane's switches; any other word with a / or - prefix ends the run with exit code 87.
-SWITCHES = {"quiet", "passive", "acceptlicence", "acceptlicense", "stdout", "?", "help"}
-VALUED_SWITCHES = {"log", "answers"}
+SWITCHES = {"quiet", "passive", "acceptlicence", "acceptlicense", "stdout", "?", "help", "uninstall"}
+VALUED_SWITCHES = {"log", "answers", "dir"}
 
 
 class YamlError(Exception):

@@ -9,7 +9,7 @@ namespace engine {
 
 namespace {
 
-enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers };
+enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers, dir, uninstall };
 
 struct SwitchName {
     const char* name;  // lower case, without the prefix
@@ -27,6 +27,8 @@ constexpr SwitchName kSwitches[] = {
     {"help", Switch::help, false},
     {"log", Switch::log, true},
     {"answers", Switch::answers, true},
+    {"dir", Switch::dir, true},
+    {"uninstall", Switch::uninstall, false},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -128,6 +130,8 @@ std::string Apply(const SwitchName& entry, const std::string& word, std::string 
     case Switch::help: options.help = true; return std::string();
     case Switch::log: options.logPath = std::move(value); return std::string();
     case Switch::answers: options.answersPath = std::move(value); return std::string();
+    case Switch::dir: options.installDir = std::move(value); return std::string();
+    case Switch::uninstall: options.uninstall = true; return std::string();
     }
     return std::string();
 }
@@ -194,6 +198,10 @@ CommandLineParse ParseCommandLine(const char* text) {
 
 bool NamesUnattendedMode(const char* text) { return AnyWordNamesUnattendedMode(SplitCommandLine(text)); }
 
+bool NeedsLicenceAcceptance(const CommandLineOptions& options) {
+    return options.mode != UiMode::full && !options.uninstall;
+}
+
 const char kUsageText[] =
     "kelvane installer: unattended installation switches\r\n"
     "Usage: setup.exe [/quiet | /passive] /acceptlicence [/log=PATH] [/stdout] [/answers=FILE]\r\n"
@@ -203,6 +211,8 @@ const char kUsageText[] =
     "  /log=PATH       also write the log to PATH\r\n"
     "  /stdout         console text to standard output, red text to standard error\r\n"
     "  /answers=FILE   lines for the input fields, in order\r\n"
+    "  /dir=PATH       install into PATH (installers that offer it)\r\n"
+    "  /uninstall      remove what this installer's product installed\r\n"
     "  /?, /help       this text\r\n"
     "Exit codes:\r\n"
     "  0     success\r\n"

@@ -21,6 +21,8 @@ struct CommandLineOptions {
     bool help = false;            // /? or /help
     std::string logPath;          // /log=PATH, empty when not given
     std::string answersPath;      // /answers=FILE, empty when not given
+    std::string installDir;       // /dir=PATH, empty when not given
+    bool uninstall = false;       // /uninstall
 };
 
 struct CommandLineParse {
@@ -52,6 +54,10 @@ CommandLineParse ParseCommandLine(const char* text);
 // than ASCII letters and digits are dropped ("quiet", "\quiet", a dash from a word
 // processor). Valid line or not; the caller may then show no box. Any thread.
 bool NamesUnattendedMode(const char* text);
+
+// Whether the run may go on only with /acceptlicence: an unattended installation. A
+// removal has no licence to accept. Any thread.
+bool NeedsLicenceAcceptance(const CommandLineOptions& options);
 
 // The usage for /? : lines joined with "\r\n", the last one ended too.
 extern const char kUsageText[];

@@ -15,6 +15,7 @@
 namespace engine::win32 {
 
 UiMode g_uiMode = UiMode::full;
+bool g_uninstalling = false;
 
 namespace {
 
@@ -60,6 +61,14 @@ std::string SidText(void* sid) {
 }
 
 const char* ExitCodeMeaning(uint32_t code) {
+    if (g_uninstalling) {
+        switch (code) {
+        case kExitSucceeded: return "the uninstallation succeeded";
+        case kExitRemovalDeclined: return "the removal was not confirmed";
+        case kExitFailed: return "the uninstallation failed";
+        default: break;  // the others mean what they mean for an installation
+        }
+    }
     switch (code) {
     case kExitSucceeded: return "the installation succeeded";
     case kExitBadCommandLine: return "the command line is not valid";
@@ -86,7 +95,7 @@ void EndUnattendedRun(uint32_t code, const char* reason) {
 }
 
 void EndRun(uint32_t interactiveCode, uint32_t unattendedCode, const char* reason) {
-    if (!Unattended()) {
+    if (!Unattended() && !Uninstalling()) {
         RemovePayloadFolder();
         ExitProcess(interactiveCode);
     }

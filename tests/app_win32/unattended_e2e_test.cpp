@@ -76,6 +76,30 @@ std::vector<std::string> RecordsIn(const std::string& bytes) {
     return records;
 }
 
+// Through the UTF-16 API, as a deployment agent may start it: the driver's ANSI command
+// line cannot carry every character. Its log goes where the driver's runs put theirs.
+DWORD RunWide(const Installation& installation, const std::wstring& arguments) {
+    const std::wstring dir(installation.dir().begin(), installation.dir().end());
+    std::wstring line = L"\"" + dir + L"kelvane.exe\" " + arguments;
+    wchar_t saved[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);  // GetTempPath reads it before TEMP
+    SetEnvironmentVariableW(L"TMP", (dir + L"temp").c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const BOOL started =
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, &info);
+    SetEnvironmentVariableW(L"TMP", saved);
+    DWORD code = 0xDEADBEEF;
+    if (!started) return code;
+    if (WaitForSingleObject(info.hProcess, kTimeout) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, code);
+    WaitForSingleObject(info.hProcess, kTimeout);
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
 }  // namespace
 
 TEST(Unattended, QuietInstallsWithNoWindowAndALogThatOpensAndClosesTheRun) {
@@ -316,4 +340,36 @@ TEST(Unattended, ACrashingModuleFailsTheInstallationInEveryMode) {
     DWORD code = 0;
     ASSERT_TRUE(program.waitExit(code));
     EXPECT_EQ(code, 512u);
+}
+
+// A removal shows no pages and needs no licence; the module learns what to do and the
+// /dir= path, never what the caller's environment held; an interactive one asks first.
+TEST(Unattended, RemovalsNeedNoLicenceTellTheModuleAndEndWithTheirOwnCodes) {
+    Installation installation;
+    installation.writeSetup("Removable Program", "kvtest.dll");
+    installation.addModule("kvtest_cdecl.dll", "kvtest.dll", "PRINTENV=2\r\n");
+    // U+0151 is in no Western ANSI code page: only the UTF-16 line carries it.
+    EXPECT_EQ(RunWide(installation, L"/uninstall /quiet \"/dir=C:\\Caf\u00e9 \u0151\""), 0u);
+    EXPECT_EQ(installation.logRecords().back(), "Exit code 0: the uninstallation succeeded");
+    installation.write("kvtest.ini", "PRINTENV=2\r\nRESULT=0\r\n");
+    SetEnvironmentVariableA("KELVANE_DIR", "planted");
+    EXPECT_EQ(RunToEnd(installation, "kelvane.exe", "/passive /uninstall").code, 1603u);
+    SetEnvironmentVariableA("KELVANE_DIR", nullptr);
+    const std::vector<std::string> records = installation.logRecords();
+    for (const char* logged : {"KELVANE_ACTION=uninstall", "KELVANE_DIR=C:\\Caf\xC3\xA9 \xC5\x91", "KELVANE_DIR absent",
+                               "Message box \"kelvane\": Uninstallation finished. [answered OK, unattended]",
+                               "Message box \"kelvane\": Uninstallation failure.",
+                               "Exit code 1603: the uninstallation failed"}) {
+        EXPECT_TRUE(Has(records, logged)) << logged << "\n" << Join(records);
+    }
+    for (const int button : {IDNO, IDYES}) {
+        Program program(installation, Launch{"kelvane.exe", "/uninstall", false});
+        program.answer("Ini taked", "Error");  // and no document's warning: none is loaded
+        program.answer("Remove Removable Program and everything it installed from this computer?", "kelvane", button);
+        if (button == IDYES) program.answer("Uninstallation failure.", "kelvane");
+        if (button == IDYES) program.answer("View Log install", "Log", IDNO);
+        DWORD code = 0;
+        EXPECT_TRUE(program.waitExit(code) && code == (button == IDYES ? 1603u : 1602u)) << code;
+    }
+    EXPECT_TRUE(Has(installation.logRecords(), "The removal was not confirmed: nothing was removed"));
 }

@@ -38,6 +38,17 @@ TEST(ParseCommandLine, EverySwitchWithEitherPrefixInAnyCase) {
         EXPECT_TRUE(Parse(p + "?").options.help && Parse(p + "HELP").options.help);
         EXPECT_EQ(Parse(p + "LOG=C:\\Logs\\Run.LOG").options.logPath, "C:\\Logs\\Run.LOG");
         EXPECT_EQ(Parse(p + "Answers=a=b.txt").options.answersPath, "a=b.txt");
+        EXPECT_EQ(Parse(p + "DIR=\"C:\\My Files\\Caf\xC3\xA9\"").options.installDir, "C:\\My Files\\Caf\xC3\xA9");
+        EXPECT_TRUE(Parse(p + "UnInstall").options.uninstall);
+    }
+    EXPECT_FALSE(Parse("/dir").ok || Parse("/uninstall=yes").ok);
+}
+
+TEST(NeedsLicenceAcceptance, OnlyAnUnattendedInstallation) {
+    EXPECT_TRUE(NeedsLicenceAcceptance(Parse("/quiet /acceptlicence").options) &&
+                NeedsLicenceAcceptance(Parse("/passive /dir=x").options));
+    for (const char* args : {"/quiet /uninstall", "/uninstall /passive", "/dir=x"}) {
+        EXPECT_FALSE(NeedsLicenceAcceptance(Parse(args).options)) << args;
     }
 }
 

@@ -1,6 +1,7 @@
 // Wine tests of kelvane-pack, run as a child process on the sample installer's inputs: its
 // texts equal those the resource compiler put in kelvane-sample.exe, its archive holds the
-// module and the files, and every bad input is refused with one message and no output.
+// module and the files, and every bad input is refused with one message and no output;
+// with --product, the installer without code and the same one the build makes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -243,6 +244,137 @@ TEST_F(Pack, KeepsTheStubsSymbolTableAndDropsItsSignature) {
     EXPECT_EQ(Field(packed, SignatureEntry(packed) + 4), 0u);
     const uint32_t table = Field(packed, Field(packed, 0x3C) + 12);
     EXPECT_TRUE(table <= packed.size() && packed.compare(table, std::string::npos, symbols) == 0) << table;
+}
+
+// ---- --product: an installer without code -------------------------------------------
+
+const char kProductIni[] =
+    "PRODUCT_ID=Kelvane.Test\r\nNAME=Kelvane Test\r\nVERSION=2.1\r\nPUBLISHER=Kelvane\r\n"
+    "SHORTCUT1=startmenu|Kelvane Test\\Read me|{app}\\Read me.txt\r\nPATH={app}\\bin\r\n";
+const char kProductSetup[] = "[setup]\r\nKelvane Test\r\n2.1\r\nstandard\r\nkelvane-standard.dll\r\n";
+
+bool AppendTo(void* text, const uint8_t* bytes, size_t size) {
+    static_cast<std::string*>(text)->append(reinterpret_cast<const char*>(bytes), size);
+    return true;
+}
+
+// Each entry's path and bytes, or the reader's failure as the only path.
+std::vector<std::pair<std::string, std::string>> Entries(const std::string& archive) {
+    const auto* data = reinterpret_cast<const uint8_t*>(archive.data());
+    const engine::ArchiveIndex index = engine::ReadArchive(data, archive.size(), true);
+    if (!index.ok) return {{"(refused) " + index.failure, ""}};
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const engine::ArchiveEntry& entry : index.entries) {
+        entries.push_back({entry.path, ""});
+        engine::ExtractEntry(data, archive.size(), entry, AppendTo, &entries.back().second, nullptr);
+    }
+    return entries;
+}
+
+class ProductPack : public Pack {
+protected:
+    // A tree made with the wide calls: a sub-folder, a space, a name beyond ASCII, empty
+    // folders (one inside another folder) and an empty file.
+    ProductPack() : payload_(scratch_.folder("payload")) {
+        const std::wstring root(payload_.begin(), payload_.end());
+        for (const wchar_t* folder : {L"\\bin", L"\\bin\\empty", L"\\logs"}) {
+            CreateDirectoryW((root + folder).c_str(), nullptr);
+        }
+        const std::pair<const wchar_t*, std::string> files[] = {
+            {L"\\Read me.txt", "read me\r\n"}, {L"\\Gr\u00FC\u00DFe.txt", "hello"}, {L"\\bin\\zero.dat", ""}};
+        for (const auto& file : files) {
+            HANDLE h = CreateFileW((root + file.first).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            DWORD wrote = 0;
+            WriteFile(h, file.second.data(), static_cast<DWORD>(file.second.size()), &wrote, nullptr);
+            CloseHandle(h);
+        }
+    }
+    modtest_test::ProgramRun RunProduct(const std::string& text) const {
+        engine_test::WriteBytes(scratch_.file("product.ini"), text);
+        return Run({"--product", scratch_.file("product.ini"), "--payload", payload_, "--out", exe_});
+    }
+    const std::string payload_;
+};
+
+TEST_F(ProductPack, WritesTheSetupTextsTheArchiveAndTheUninstaller) {
+    const modtest_test::ProgramRun run = RunProduct(kProductIni);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(ResourceOf(exe_, 455), kProductSetup);
+    for (int id : {456, 457}) {
+        EXPECT_EQ(ResourceOf(exe_, id).find("{\\rtf1"), 0u) << id;
+        EXPECT_NE(ResourceOf(exe_, id).find("Kelvane Test 2.1"), std::string::npos) << id;
+    }
+    const auto entries = Entries(ResourceOf(exe_, engine::kArchiveResourceId));
+    std::vector<std::string> paths;
+    for (const auto& entry : entries) paths.push_back(entry.first);
+    const std::vector<std::string> expected = {"kelvane-standard.dll", "product.ini", "folders.ini", "uninstall.exe",
+        "payload\\app\\Gr\xC3\xBC\xC3\x9F" "e.txt", "payload\\app\\Read me.txt", "payload\\app\\bin\\zero.dat"};
+    ASSERT_EQ(paths, expected);
+    EXPECT_EQ(entries[0].second, engine_test::ReadBytes(BinDirectory() + "kelvane-standard.dll"));
+    EXPECT_EQ(entries[1].second, kProductIni);
+    EXPECT_EQ(entries[2].second, "FOLDER1=bin\\empty\r\nFOLDER2=logs\r\n");
+    EXPECT_EQ(entries[5].second, "read me\r\n");
+    EXPECT_EQ(entries[6].second, "");
+    ASSERT_TRUE(engine_test::WriteBytes(scratch_.file("uninstall.exe"), entries[3].second));
+    EXPECT_EQ(ResourceOf(scratch_.file("uninstall.exe"), 455), kProductSetup);
+    for (int id : {456, 457, 458}) EXPECT_EQ(ResourceOf(scratch_.file("uninstall.exe"), id), "(none)") << id;
+    EXPECT_EQ(Listing(out_), "MyInstaller.exe:" + std::to_string(engine_test::ReadBytes(exe_).size()) + " ");
+}
+
+TEST_F(ProductPack, RefusesEachBadProductWithOneLinePerProblemAndNoOutput) {
+    const std::string good = kProductIni;
+    const auto without = [&good](const std::string& part) {
+        return good.substr(0, good.find(part)) + good.substr(good.find(part) + part.size());
+    };
+    std::string lf = good;
+    lf.erase(std::remove(lf.begin(), lf.end(), '\r'), lf.end());
+    const struct {
+        const char* fault;
+        std::string text;
+        std::vector<std::string> named;  // one per line on standard error
+    } bad[] = {
+        {"missing PRODUCT_ID", without("PRODUCT_ID=Kelvane.Test\r\n"), {"PRODUCT_ID: missing"}},
+        {"bad VERSION", without("2.1\r\n").insert(good.find("2.1"), "2.x\r\n"), {"VERSION: \"2.x\" is not a version"}},
+        {"unknown placeholder", good + "REG1=HKLM|Software\\Kelvane|Folder|string|{Nowhere}\r\n", {"{Nowhere}"}},
+        {"targets outside the payload",
+         good + "SHORTCUT2=desktop|Tool|{app}\\tool.exe\r\nSHORTCUT3=desktop|Logs|{app}\\logs\r\n",
+         {"SHORTCUT2's target \"{app}\\tool.exe\" names no file", "SHORTCUT3's target \"{app}\\logs\" names no file"}},
+        {"LF line ends", lf, {"line 1 ends with a lone LF"}},
+    };
+    for (const auto& product : bad) {
+        const modtest_test::ProgramRun run = RunProduct(product.text);
+        EXPECT_EQ(run.exitCode, 1u) << product.fault;
+        const std::vector<std::string> lines = modtest_test::Lines(run.err);
+        ASSERT_EQ(lines.size(), product.named.size()) << product.fault << ": " << run.err;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].find("kelvane-pack: " + scratch_.file("product.ini") + ": "), 0u) << lines[i];
+            EXPECT_NE(lines[i].find(product.named[i]), std::string::npos) << product.fault << ": " << lines[i];
+        }
+        EXPECT_EQ(Listing(out_), "") << product.fault;
+    }
+}
+
+// The build's route (kelvane_add_installer PRODUCT) makes the same installer from the
+// sample product: the same texts, and the same archive but for the uninstaller, which it
+// links from the sources rather than copying the stub.
+TEST_F(Pack, ProductInstallerEqualsTheBuildsButForTheUninstallersCode) {
+    const std::string example = BinDirectory() + "pack_win32\\example\\";
+    const modtest_test::ProgramRun run =
+        Run({"--product", example + "product.ini", "--payload", example + "payload", "--out", exe_});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::string built = BinDirectory() + "kelvane-example-setup.exe";
+    for (int id : {455, 456, 457}) EXPECT_EQ(ResourceOf(exe_, id), ResourceOf(built, id)) << id;
+    auto packed = Entries(ResourceOf(exe_, engine::kArchiveResourceId));
+    auto made = Entries(ResourceOf(built, engine::kArchiveResourceId));
+    ASSERT_EQ(packed.size(), made.size());
+    ASSERT_GT(packed.size(), 4u);
+    EXPECT_EQ(packed[3].first, "uninstall.exe");
+    for (auto* entries : {&packed, &made}) {
+        ASSERT_TRUE(engine_test::WriteBytes(scratch_.file("uninstall.exe"), (*entries)[3].second));
+        (*entries)[3].second = ResourceOf(scratch_.file("uninstall.exe"), 455);
+    }
+    EXPECT_EQ(packed, made);
+    EXPECT_EQ(packed[2].second, "FOLDER1=logs\r\n");
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ using window_probe::WindowText;
 
 constexpr int kNext = 1, kInstall = 1001, kConsole = 1000, kDocument = 1005, kAccept = 1010;
 
+// What an installer made without code prints when it asks for the install folder.
+constexpr char kFolderQuestion[] = "Install into:";
+
 class Walk {
 public:
     Walk(const WalkOptions& options, WalkResult& result) : options_(options), result_(result) {}
@@ -32,6 +35,8 @@ public:
 
     bool Run();
     bool RunPassive();
+    bool RunSnap();
+    bool RunUninstall();
 
 private:
     bool Start();
@@ -47,7 +52,9 @@ private:
     BoxSeen Describe(HWND box) const;
     std::string ConsoleText(HWND console) const;
     bool Checkpoint(const char* name, const std::vector<HWND>& windows);
-    bool AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background);
+    // textStart: the box's text must start with text, not equal it.
+    bool AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background,
+                   bool textStart = false);
     void PlaceBelow(HWND box, HWND dialog);
 
     const WalkOptions& options_;
@@ -59,7 +66,8 @@ bool Walk::Start() {
     std::string directory = options_.workingDirectory;
     if (directory.empty()) directory = options_.installer.substr(0, options_.installer.find_last_of("\\/") + 1);
     std::string commandLine = "\"" + options_.installer + "\"";
-    if (options_.passive) commandLine += " /passive /acceptlicence";
+    if (options_.uninstall) commandLine += options_.passive ? " /uninstall /passive" : " /uninstall";
+    else if (options_.passive) commandLine += " /passive /acceptlicence";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessA(options_.installer.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -166,13 +174,15 @@ void Walk::PlaceBelow(HWND box, HWND dialog) {
     SetWindowPos(box, nullptr, x, dialogRect.bottom + 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-bool Walk::AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background) {
+bool Walk::AnswerBox(const std::string& text, int button, const char* checkpoint, HWND background, bool textStart) {
     HWND box = nullptr;
     if (!WaitFor([&] { return (box = MessageBoxWindow()) != nullptr; }, "the box \"" + text + "\"", true)) return false;
     const BoxSeen seen = Describe(box);
     result_.boxes.push_back(seen);
-    if (seen.text != text) return Fail("expected the box \"" + text + "\", got \"" + seen.text + "\"");
-    if (!options_.syncFolder.empty()) PlaceBelow(box, background);
+    if (textStart ? seen.text.rfind(text, 0) != 0 : seen.text != text) {
+        return Fail("expected the box \"" + text + "\", got \"" + seen.text + "\"");
+    }
+    if (!options_.syncFolder.empty() && background != nullptr) PlaceBelow(box, background);
     if (!Checkpoint(checkpoint, {background, box})) return false;
     HWND control = GetDlgItem(box, button);
     if (control != nullptr) PostMessageA(control, BM_CLICK, 0, 0);
@@ -215,12 +225,23 @@ bool Walk::Run() {
     PostMessageA(GetDlgItem(main, kInstall), BM_CLICK, 0, 0);
     HWND console = GetDlgItem(main, kConsole);
     // A box this early means the installation is over already; the walk checks its text.
-    if (!WaitFor([&] {
-            return MessageBoxWindow() != nullptr ||
-                   ConsoleText(console).find(options_.progressText) != std::string::npos;
-        },
-                 "\"" + options_.progressText + "\" on the console", true)) {
-        return false;
+    // The folder question, when the installation asks it, is answered with Enter: the
+    // folder it offers.
+    bool asked = false;
+    for (;;) {
+        std::string text;
+        if (!WaitFor([&] {
+                text = ConsoleText(console);
+                return MessageBoxWindow() != nullptr || text.find(options_.progressText) != std::string::npos ||
+                       (!asked && text.find(kFolderQuestion) != std::string::npos);
+            },
+                     "\"" + options_.progressText + "\" on the console", true)) {
+            return false;
+        }
+        if (asked || MessageBoxWindow() != nullptr || text.find(options_.progressText) != std::string::npos) break;
+        asked = true;
+        if (!Checkpoint("05-folder-question", {main})) return false;
+        PostMessageA(console, WM_CHAR, '\r', 0);
     }
     if (MessageBoxWindow() == nullptr && !Checkpoint("05-installing", {main})) return false;
 
@@ -246,11 +267,50 @@ bool Walk::RunPassive() {
                  "\"" + options_.progressText + "\" on the console")) {
         return false;
     }
-    if (!Checkpoint("08-passive", {main})) return false;
+    if (!Checkpoint(options_.uninstall ? "09-uninstalling" : "08-passive", {main})) return false;
     if (WaitForSingleObject(process_.hProcess, options_.stepTimeoutMs) != WAIT_OBJECT_0) {
         return Fail("the passive installation did not end");
     }
     GetExitCodeProcess(process_.hProcess, &result_.exitCode);
+    result_.completed = true;
+    return true;
+}
+
+// The uninstaller as the installed-apps list starts it: the question, then the removal in
+// the main dialog, its result and the log question.
+bool Walk::RunUninstall() {
+    if (!Start()) return false;
+    if (!AnswerBox("Remove ", IDYES, "09-confirm-removal", nullptr, true)) return false;
+    HWND main = nullptr;
+    if (!WaitFor([&] { return (main = DialogHolding(kConsole)) != nullptr; }, "the main dialog", true)) return false;
+    result_.mainCaption = WindowText(main);
+    HWND console = GetDlgItem(main, kConsole);
+    if (!WaitFor([&] {
+            return MessageBoxWindow() != nullptr ||
+                   ConsoleText(console).find(options_.progressText) != std::string::npos;
+        },
+                 "\"" + options_.progressText + "\" on the console", true)) {
+        return false;
+    }
+    if (!AnswerBox("Uninstallation finished.", IDOK, "10-removed", main)) return false;
+    if (!AnswerBox("View Log install", IDNO, "11-log-question", main)) return false;
+    if (WaitForSingleObject(process_.hProcess, options_.stepTimeoutMs) != WAIT_OBJECT_0) {
+        return Fail("the uninstaller did not end after the log question");
+    }
+    GetExitCodeProcess(process_.hProcess, &result_.exitCode);
+    result_.completed = true;
+    return true;
+}
+
+// Another program's window, found by its caption: one checkpoint, then it is asked to close.
+bool Walk::RunSnap() {
+    HWND window = nullptr;
+    if (!WaitFor([&] { return (window = FindWindowA(nullptr, options_.snapCaption.c_str())) != nullptr; },
+                 "the window \"" + options_.snapCaption + "\"", true)) {
+        return false;
+    }
+    if (!Checkpoint(options_.snapName.c_str(), {window})) return false;
+    PostMessageA(window, WM_CLOSE, 0, 0);
     result_.completed = true;
     return true;
 }
@@ -260,7 +320,9 @@ bool Walk::RunPassive() {
 WalkResult WalkInstaller(const WalkOptions& options) {
     WalkResult result;
     Walk walk(options, result);
-    if (options.passive) walk.RunPassive();
+    if (!options.snapCaption.empty()) walk.RunSnap();
+    else if (options.uninstall && !options.passive) walk.RunUninstall();
+    else if (options.passive) walk.RunPassive();
     else walk.Run();
     return result;
 }

@@ -24,6 +24,14 @@ struct WalkOptions {
     // An unattended run watched as it goes: started with /passive /acceptlicence, no
     // pages dialog and no box; one checkpoint, 08-passive, while it installs.
     bool passive = false;
+    // The uninstaller: started with /uninstall, the question answered Yes, checkpoints
+    // 09-confirm-removal, 10-removed, 11-log-question; with passive, /uninstall /passive
+    // and the one checkpoint 09-uninstalling.
+    bool uninstall = false;
+    // Not an installer walk: waits for any top-level window captioned snapCaption, takes
+    // one checkpoint snapName of it and closes it (installer is not started).
+    std::string snapCaption;
+    std::string snapName;
 };
 
 struct BoxSeen {
@@ -44,9 +52,10 @@ struct WalkResult {
 };
 
 // Checkpoints, in order: 01-warning, 02-licence, 03-licence-accepted, 04-main,
-// 05-installing, 06-finished, 07-log-question (a passive walk: 08-passive alone). A
-// message box other than the two at the end (for instance a warning that a text was read
-// from a file) ends the walk as a failure.
+// 05-folder-question (only when the installation asks for its folder), 05-installing,
+// 06-finished, 07-log-question (a passive walk: 08-passive alone). A message box other
+// than the two at the end (for instance a warning that a text was read from a file) ends
+// the walk as a failure.
 // Any thread; blocks until the installer has ended or the walk failed (then the
 // installer is terminated).
 WalkResult WalkInstaller(const WalkOptions& options);

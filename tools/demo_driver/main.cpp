@@ -1,7 +1,7 @@
 // kelvane-demo-driver: walks a kelvane installer through its whole path (see
 // installer_walk.h) for scripts/demo, pausing at each checkpoint for a screenshot.
-// Exit code 0 when the walk completed and the installer ended with 512 (with --passive:
-// watched an unattended run that ended with 0), else 1.
+// Exit code 0 when the walk completed and the installer ended with 512 (with --passive
+// or --uninstall: with 0), else 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +17,14 @@ int main(int argc, char** argv) {
             options.settleMs = 1000;  // console ticks, a repaint, and the display's flush
         } else if (strcmp(argv[i], "--passive") == 0) {
             options.passive = true;
+        } else if (strcmp(argv[i], "--uninstall") == 0) {
+            options.uninstall = true;
+        } else if (strcmp(argv[i], "--snap") == 0 && i + 2 < argc) {
+            options.snapCaption = argv[++i];
+            options.snapName = argv[++i];
+            options.installer = "(none)";
+        } else if (strcmp(argv[i], "--progress") == 0 && i + 1 < argc) {
+            options.progressText = argv[++i];
         } else if (strcmp(argv[i], "--cwd") == 0 && i + 1 < argc) {
             options.workingDirectory = argv[++i];
         } else if (argv[i][0] != '-' && options.installer.empty()) {
@@ -27,11 +35,15 @@ int main(int argc, char** argv) {
         }
     }
     if (options.installer.empty()) {
-        fprintf(stderr, "usage: kelvane-demo-driver installer.exe [--sync folder] [--cwd folder] [--passive]\n");
+        fprintf(stderr,
+                "usage: kelvane-demo-driver installer.exe [--sync folder] [--cwd folder] [--uninstall] [--passive]\n"
+                "                           [--progress console-text]\n"
+                "       kelvane-demo-driver --snap window-caption checkpoint-name --sync folder\n");
         return 1;
     }
     const demo::WalkResult result = demo::WalkInstaller(options);
-    const bool ok = result.completed && result.exitCode == (options.passive ? 0u : 512u);
+    const DWORD expected = options.passive || options.uninstall ? 0u : 512u;
+    const bool ok = result.completed && (!options.snapCaption.empty() || result.exitCode == expected);
     std::string report;
     for (const demo::BoxSeen& box : result.boxes) report += "box [" + box.caption + "] " + box.text + "\n";
     if (result.completed) {

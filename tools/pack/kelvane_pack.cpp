@@ -1,6 +1,7 @@
 // kelvane-pack: makes a one-file installer from the plain kelvane.exe without a compiler:
 // setup.ini and the two documents as RCDATA 455-457 (language neutral, as the resource
-// compiler writes them), with --embed the module and files as the archive in RCDATA 458.
+// compiler writes them), with --embed the module and files as the archive in RCDATA 458;
+// with --product all of it from a product file and a payload folder (product_pack.cpp).
 // Never leaves a partial output: it writes a temporary file beside it and renames it.
 #include <windows.h>
 
@@ -15,31 +16,34 @@
 #include "engine/core/archive_names.h"
 #include "tools/pack/image_tail.h"
 #include "tools/pack/pack_options.h"
+#include "tools/pack/pack_win32.h"
+
+namespace pack {
 
 namespace {
 
-constexpr int kSucceeded = 0;
-constexpr int kFailed = 1;
 constexpr int kSetupResourceId = 455;
 // RCDATA 454 of resources/kelvane.rc: only a kelvane program carries it, so no other
 // program is ever turned into an "installer".
 constexpr int kStubMarkResourceId = 454;
 constexpr char kStubMark[] = "kelvane stub 1";
-// A resource's size is a DWORD, and the 32-bit installer maps its whole image: anything
-// larger could not be loaded.
-constexpr uint64_t kMaxResourceBytes = 0x7FFFFFFF;
 constexpr DWORD kReadChunk = 1 << 20;
 
 const char kUsage[] =
     "usage: kelvane-pack --stub kelvane.exe --setup setup.ini --licence setup.rtf --warning epileptic.rtf\n"
     "                    [--module install.dll] [--file [ARCHIVEPATH=]SOURCE]... [--embed] --out NAME.exe\n"
+    "       kelvane-pack --product product.ini --payload FOLDER [--licence setup.rtf --warning epileptic.rtf]\n"
+    "                    [--stub kelvane.exe] [--module kelvane-standard.dll] --out NAME.exe\n"
     "Writes a copy of the stub that carries setup.ini and both documents. With --embed it also\n"
     "carries the module and the files (at their file names, or at ARCHIVEPATH, e.g.\n"
     "data/big.bin=C:\\src\\big.bin); without it they are copied beside the output. A signature\n"
     "on the stub cannot survive the change and is dropped: sign the output.\n"
+    "With --product it makes an installer without code: the standard module installs FOLDER's\n"
+    "tree as product.ini describes; --stub and --module default to the files beside kelvane-pack.\n"
     "Exit code 0 when the installer was written, 1 otherwise.\n";
 
-// One line on standard error: what (the input, as given) and the problem.
+}  // namespace
+
 int Fail(const std::string& what, const std::string& problem) {
     fprintf(stderr, "kelvane-pack: %s%s%s\n", what.c_str(), what.empty() ? "" : ": ", problem.c_str());
     return kFailed;
@@ -71,7 +75,6 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// An existing, plain file; otherwise false with why.
 bool IsInputFile(const std::string& path, std::string& problem) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -92,6 +95,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& pro
         problem = "cannot be read: " + SystemMessage(GetLastError());
         return false;
     }
+    const bool ok = ReadOpenFile(file, bytes, problem);
+    CloseHandle(file);
+    return ok;
+}
+
+bool ReadOpenFile(HANDLE file, std::string& bytes, std::string& problem) {
     LARGE_INTEGER size = {};
     bool ok = GetFileSizeEx(file, &size) != 0;
     if (ok && static_cast<uint64_t>(size.QuadPart) > kMaxResourceBytes) {
@@ -113,7 +122,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& pro
     } else {
         problem = "cannot be read: " + SystemMessage(GetLastError());
     }
-    CloseHandle(file);
     return ok;
 }
 
@@ -134,6 +142,8 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
     return CloseHandle(file) != 0 && done == bytes.size();
 }
 
+namespace {
+
 // One file on disk under two names: a link, a short name, a different spelling.
 bool SameFile(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION info[2] = {};
@@ -150,6 +160,8 @@ bool SameFile(const std::string& a, const std::string& b) {
     return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
            info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
+
+}  // namespace
 
 // The stub must be a program, and a plain one: a stub that already carries the texts or
 // an archive would pass a stale one on.
@@ -189,8 +201,7 @@ bool CheckStub(const std::string& path, const std::string& bytes, std::string& p
     return true;
 }
 
-// The output may replace a file that nothing holds open, never one of the inputs.
-bool CheckOutput(const pack::PackOptions& options, const std::string& full, std::string& problem) {
+bool CheckOutput(const PackOptions& options, const std::string& full, std::string& problem) {
     const std::string folder = full.substr(0, full.find_last_of('\\') + 1);
     if (!IsFolder(folder)) {
         problem = "its folder " + folder + " does not exist";
@@ -202,18 +213,19 @@ bool CheckOutput(const pack::PackOptions& options, const std::string& full, std:
     }
     const bool exists = GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES;
     std::vector<std::pair<std::string, std::string>> inputs = {{"--stub", options.stub}, {"--setup", options.setup},
-        {"--licence", options.licence}, {"--warning", options.warning}};
-    for (const pack::PackFile& file : options.files) inputs.push_back({file.argument, file.source});
+        {"--licence", options.licence}, {"--warning", options.warning}, {"--product", options.product}};
+    for (const PackFile& file : options.files) inputs.push_back({file.argument, file.source});
     for (const auto& input : inputs) {
-        if (pack::SameIgnoringCase(FullPath(input.second), full) || (exists && SameFile(input.second, full))) {
+        if (input.second.empty()) continue;
+        if (SameIgnoringCase(FullPath(input.second), full) || (exists && SameFile(input.second, full))) {
             problem = "is the same file as " + input.first + (input.first == "--stub" ? " " + input.second : "") +
                       "; give another output name";
             return false;
         }
     }
     if (!options.embed) {
-        for (const pack::PackFile& file : options.files) {
-            if (pack::SameIgnoringCase(file.archivePath, pack::PlainName(full))) {
+        for (const PackFile& file : options.files) {
+            if (SameIgnoringCase(file.archivePath, PlainName(full))) {
                 problem = "would be overwritten by the copy of " + file.argument;
                 return false;
             }
@@ -224,6 +236,8 @@ bool CheckOutput(const pack::PackOptions& options, const std::string& full, std:
     if (held != nullptr && held != INVALID_HANDLE_VALUE) CloseHandle(held);
     return held != INVALID_HANDLE_VALUE;
 }
+
+namespace {
 
 // The command line comes in the ANSI code page; archive paths are UTF-8, which the
 // installer turns into the same UTF-16 names whatever its own code page.
@@ -244,10 +258,10 @@ bool AnsiToUtf8(const std::string& ansi, std::string& utf8) {
 
 // The files' paths in UTF-8, judged as Windows will create them (beside the output, or
 // unpacked from the archive). False with the problem and the --file it concerns.
-bool CheckNames(const pack::PackOptions& options, std::vector<std::string>& names, std::string& what,
+bool CheckNames(const PackOptions& options, std::vector<std::string>& names, std::string& what,
                 std::string& problem) {
     names.clear();
-    for (const pack::PackFile& file : options.files) {
+    for (const PackFile& file : options.files) {
         names.emplace_back();
         if (!AnsiToUtf8(file.archivePath, names.back())) {
             what = file.argument;
@@ -270,7 +284,7 @@ bool CheckNames(const pack::PackOptions& options, std::vector<std::string>& name
 }
 
 // The archive of --embed: the module and the files, read whole, at their UTF-8 names.
-bool BuildArchive(const pack::PackOptions& options, const std::vector<std::string>& names, std::string& archive,
+bool BuildArchive(const PackOptions& options, const std::vector<std::string>& names, std::string& archive,
                   std::string& what, std::string& problem) {
     std::vector<engine::ArchiveInput> inputs;
     for (size_t i = 0; i < options.files.size(); ++i) {
@@ -290,32 +304,6 @@ bool BuildArchive(const pack::PackOptions& options, const std::vector<std::strin
     archive.assign(written.begin(), written.end());
     return true;
 }
-
-// A temporary file beside the output, removed unless it was renamed over the output.
-class TemporaryFile {
-public:
-    // folder ends with '\'.
-    explicit TemporaryFile(const std::string& folder) {
-        char path[MAX_PATH];
-        if (folder.size() < MAX_PATH - 14 && GetTempFileNameA(folder.c_str(), "kvp", 0, path) != 0) path_ = path;
-    }
-    ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileA(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::string& path() const { return path_; }
-    bool renameTo(const std::string& target) {
-        if (!MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return false;
-        }
-        path_.clear();
-        return true;
-    }
-
-private:
-    std::string path_;
-};
 
 bool AddResources(const std::string& program, const std::string* texts[], int count, std::string& problem) {
     HANDLE update = BeginUpdateResourceA(program.c_str(), FALSE);
@@ -342,7 +330,7 @@ bool AddResources(const std::string& program, const std::string* texts[], int co
 
 // Without --embed the installer finds its module and files beside it, at their paths.
 // folder ends with '\'.
-bool CopyBeside(const pack::PackFile& file, const std::string& folder, std::string& problem) {
+bool CopyBeside(const PackFile& file, const std::string& folder, std::string& problem) {
     std::string target = folder;
     for (size_t start = 0;;) {
         const size_t slash = file.archivePath.find('/', start);
@@ -363,7 +351,7 @@ bool CopyBeside(const pack::PackFile& file, const std::string& folder, std::stri
     return true;
 }
 
-int Pack(const pack::PackOptions& options) {
+int Pack(const PackOptions& options) {
     std::string problem;
     std::string setup, licence, warning, stub;
     struct Input {
@@ -383,16 +371,16 @@ int Pack(const pack::PackOptions& options) {
         return Fail(licence.empty() ? "--licence " + options.licence : "--warning " + options.warning,
                     "is empty; the installer would show a blank page");
     }
-    for (const pack::PackFile& file : options.files) {
+    for (const PackFile& file : options.files) {
         if (!IsInputFile(file.source, problem)) return Fail(file.argument, problem);
     }
-    pack::ImageTail tail;
-    if (!CheckStub(options.stub, stub, problem) || !pack::SplitTail(stub, tail, problem)) {
+    ImageTail tail;
+    if (!CheckStub(options.stub, stub, problem) || !SplitTail(stub, tail, problem)) {
         return Fail("--stub " + options.stub, problem);
     }
-    const std::string moduleName = options.module.empty() ? std::string() : pack::PlainName(options.module);
-    if (!pack::CheckSetupText(setup, moduleName, problem)) return Fail("--setup " + options.setup, problem);
-    if (!pack::CheckArchivePaths(options.files, problem)) return Fail("", problem);
+    const std::string moduleName = options.module.empty() ? std::string() : PlainName(options.module);
+    if (!CheckSetupText(setup, moduleName, problem)) return Fail("--setup " + options.setup, problem);
+    if (!CheckArchivePaths(options.files, problem)) return Fail("", problem);
     std::vector<std::string> names;
     std::string what;
     if (!CheckNames(options, names, what, problem)) return Fail(what, problem);
@@ -406,28 +394,42 @@ int Pack(const pack::PackOptions& options) {
     const std::string folder = out.substr(0, out.find_last_of('\\') + 1);
     TemporaryFile temporary(folder);
     if (temporary.path().empty()) return Fail(outOption, "cannot make a temporary file in " + folder);
-    if (!WriteWholeFile(temporary.path(), stub, problem)) {
-        return Fail(outOption, "cannot write " + temporary.path() + ": " + problem);
-    }
     const std::string* resources[] = {&setup, &licence, &warning, &archive};
-    if (!AddResources(temporary.path(), resources, options.embed ? 4 : 3, problem)) {
+    if (!WriteStubWithResources(temporary.path(), stub, tail, resources, options.embed ? 4 : 3, problem)) {
         return Fail(outOption, problem);
     }
-    if (!tail.symbols.empty()) {
-        std::string updated;
-        if (!ReadWholeFile(temporary.path(), updated, problem) || !pack::RestoreTail(updated, tail, problem) ||
-            !WriteWholeFile(temporary.path(), updated, problem)) {
-            return Fail(outOption, "cannot put the stub's symbol table back: " + problem);
-        }
-    }
     if (!options.embed) {
-        for (const pack::PackFile& file : options.files) {
+        for (const PackFile& file : options.files) {
             if (!CopyBeside(file, folder, problem)) return Fail(file.argument, problem);
         }
     }
     if (!temporary.renameTo(out)) {
         return Fail(outOption, "cannot be replaced: " + SystemMessage(GetLastError()));
     }
+    ReportWritten(options, out, tail);
+    return kSucceeded;
+}
+
+}  // namespace
+
+bool WriteStubWithResources(const std::string& path, const std::string& stub, const ImageTail& tail,
+                            const std::string* texts[], int count, std::string& problem) {
+    if (!WriteWholeFile(path, stub, problem)) {
+        problem = "cannot write " + path + ": " + problem;
+        return false;
+    }
+    if (!AddResources(path, texts, count, problem)) return false;
+    if (tail.symbols.empty()) return true;
+    std::string updated;
+    if (!ReadWholeFile(path, updated, problem) || !RestoreTail(updated, tail, problem) ||
+        !WriteWholeFile(path, updated, problem)) {
+        problem = "cannot put the stub's symbol table back: " + problem;
+        return false;
+    }
+    return true;
+}
+
+void ReportWritten(const PackOptions& options, const std::string& out, const ImageTail& tail) {
     WIN32_FILE_ATTRIBUTE_DATA written = {};
     GetFileAttributesExA(out.c_str(), GetFileExInfoStandard, &written);
     const uint64_t size = static_cast<uint64_t>(written.nFileSizeHigh) << 32 | written.nFileSizeLow;
@@ -436,14 +438,17 @@ int Pack(const pack::PackOptions& options) {
                "change); sign %s\n", options.stub.c_str(), options.out.c_str());
     }
     printf("kelvane-pack: wrote %s (%llu bytes)\n", options.out.c_str(), static_cast<unsigned long long>(size));
-    return kSucceeded;
 }
 
-}  // namespace
+}  // namespace pack
+
+using pack::Fail;
+using pack::kFailed;
+using pack::kSucceeded;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fputs(kUsage, stderr);
+        fputs(pack::kUsage, stderr);
         return kFailed;
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -454,11 +459,11 @@ int main(int argc, char** argv) {
         return kFailed;
     }
     if (options.help) {
-        fputs(kUsage, stdout);
+        fputs(pack::kUsage, stdout);
         return kSucceeded;
     }
     try {
-        return Pack(options);
+        return options.product.empty() ? pack::Pack(options) : pack::PackProduct(options);
     } catch (const std::bad_alloc&) {
         return Fail("", "not enough memory to hold the inputs");
     }

@@ -44,6 +44,27 @@ bool AddFile(const std::string& value, std::vector<PackFile>& files, std::string
     return true;
 }
 
+// The --product form: setup.ini is generated and every file comes from the payload folder.
+bool CheckProductArguments(const PackOptions& options, const std::vector<PackFile>& files, std::string& problem) {
+    const std::pair<const char*, const std::string*> required[] = {
+        {"--product", &options.product}, {"--payload", &options.payload}, {"--out", &options.out}};
+    for (const auto& option : required) {
+        if (option.second->empty()) {
+            problem = std::string(option.first) + ": is required with --product and --payload";
+            return false;
+        }
+    }
+    if (!options.setup.empty()) {
+        problem = "--setup: not with --product; the installer's setup.ini is made from the product file";
+        return false;
+    }
+    if (!files.empty()) {
+        problem = files.front().argument + ": not with --product; the installer carries the --payload folder";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string PlainName(const std::string& path) {
@@ -67,7 +88,8 @@ bool ParseArguments(const std::vector<std::string>& arguments, PackOptions& opti
     };
     const Single singles[] = {{"--stub", &options.stub},       {"--setup", &options.setup},
                               {"--licence", &options.licence}, {"--warning", &options.warning},
-                              {"--module", &options.module},   {"--out", &options.out}};
+                              {"--module", &options.module},   {"--out", &options.out},
+                              {"--product", &options.product}, {"--payload", &options.payload}};
     std::vector<PackFile> files;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -104,8 +126,11 @@ bool ParseArguments(const std::vector<std::string>& arguments, PackOptions& opti
             *target = value;
         }
     }
+    if (!options.product.empty() || !options.payload.empty()) return CheckProductArguments(options, files, problem);
     for (const Single& single : singles) {
-        if (single.value->empty() && single.value != &options.module) {
+        const bool optional = single.value == &options.module || single.value == &options.product ||
+                              single.value == &options.payload;
+        if (single.value->empty() && !optional) {
             problem = std::string(single.name) + ": is required (kelvane-pack --help lists the options)";
             return false;
         }

@@ -17,13 +17,16 @@ struct PackFile {
 
 struct PackOptions {
     std::string stub, setup, licence, warning, module, out;
-    std::vector<PackFile> files;  // the module first (when given), then each --file in order
+    std::string product, payload;  // --product: setup.ini and the archive are made from these
+    std::vector<PackFile> files;  // the module first (when given), then each --file in order; empty with --product
     bool embed = false;
     bool help = false;
 };
 
 // Fills options from the arguments after the program name. On a bad command line, false
-// and problem holds one line naming the argument: "--stub: needs a value".
+// and problem holds one line naming the argument: "--stub: needs a value". With --product,
+// --payload and --out are required, --stub, --module and the documents optional (the
+// caller supplies the defaults), --setup and --file refused, --embed implied.
 bool ParseArguments(const std::vector<std::string>& arguments, PackOptions& options, std::string& problem);
 
 // The last part of a path, after its last '\', '/' or drive colon.

@@ -67,7 +67,7 @@ typedef struct KvProduct {
     uint16_t versionParts[4];        /* VERSION parsed; missing parts 0 */
     char publisher[KV_PRODUCT_TEXT]; /* PUBLISHER */
     char url[KV_PRODUCT_TEXT];       /* URL, may be empty */
-    char icon[KV_PRODUCT_TEXT];      /* ICON: "path[,index]" inside the payload, may be empty */
+    char icon[KV_PRODUCT_TEXT];      /* ICON: "{app}\path[,index]" (a relative path gets {app}\), may be empty */
     char target[KV_PRODUCT_TEXT];    /* TARGET, unexpanded; default {ProgramFiles}\{PUBLISHER}\{NAME} */
     int askTarget;                   /* ASK_TARGET: 1 (default) or 0 */
     char payload[KV_PRODUCT_TEXT];   /* PAYLOAD: archive folder below "payload", default "app" */
@@ -87,7 +87,7 @@ typedef const char *(*KvProductLookup)(void *context, const char *key);
  * the key: missing PRODUCT_ID, NAME, VERSION or PUBLISHER; a value of 255 bytes or more;
  * a bad version; a placeholder it does not know; a path leading out of {app} ("..");
  * a bad SHORTCUTn/REGn field; a shortcut target or icon outside {app}. Whether a target
- * is a payload file is the caller's check (KvProductShortcutFile). */
+ * is a payload file is the caller's check (KvProductAppRelative). */
 int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, char *problem, size_t problemSize);
 
 /* Placeholders in braces, names ASCII case ignored:
@@ -95,7 +95,9 @@ int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, cha
  *   {app} {NAME} {PUBLISHER} {VERSION} {PRODUCT_ID}
  * The first six are known folders, asked of folder(context, name) with the canonical
  * name as written above; {app} is the chosen install folder; the last four are the
- * product's own values. */
+ * product's own values.
+ * "{{" stands for a literal "{" (a GUID in a registry key or value); a "}" alone is
+ * itself; a "{" without its "}" is an error. */
 typedef const char *(*KvFolderLookup)(void *context, const char *canonicalName);
 
 /* 1 when every placeholder of text is known (for the packer, before any folder exists). */

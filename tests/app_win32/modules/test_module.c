@@ -65,6 +65,18 @@ static void LoadHelper(const InstallHostInterface *host) {
     host->printText(LoadLibraryA(path) ? "full path: loaded" : "full path: null", NULL, 0, 1);
 }
 
+/* "NAME=value" in UTF-8, which the log keeps as it is, or "NAME absent". */
+static void PrintWideVariable(const InstallHostInterface *host, const char *name, const WCHAR *wideName) {
+    WCHAR value[MAX_PATH];
+    char text[64 + 3 * MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(wideName, value, MAX_PATH);
+    int at = snprintf(text, sizeof text, length > 0 && length < MAX_PATH ? "%s=" : "%s absent", name);
+    if (length > 0 && length < MAX_PATH) {
+        WideCharToMultiByte(CP_UTF8, 0, value, -1, text + at, 3 * MAX_PATH, NULL, NULL);
+    }
+    host->printText(text, NULL, 0, 1);
+}
+
 static DWORD WINAPI CrashOnItsOwn(LPVOID unused) {
     volatile int *nowhere = (volatile int *)unused;
     *nowhere = 1;
@@ -111,6 +123,10 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     }
 
     if (host->getIntValue(settings, "LOADHELPER") == 1) LoadHelper(host);
+    if (host->getIntValue(settings, "PRINTENV") == 2) {
+        PrintWideVariable(host, "KELVANE_ACTION", L"KELVANE_ACTION");
+        PrintWideVariable(host, "KELVANE_DIR", L"KELVANE_DIR");
+    }
     if (host->getIntValue(settings, "PRINTENV") == 1) {
         char value[32] = "";
         char text[64];

@@ -1,0 +1,2 @@
+@echo Kelvane Example 1.0.0
+@pause
