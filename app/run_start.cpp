@@ -305,6 +305,13 @@ void StartRun(const wchar_t* wideCommandLine) {
     }
     g_uiMode = options.mode;
     g_uninstalling = options.uninstall;
+    if (options.uninstall) {
+        // Started by double-clicking it, the uninstaller's current folder would be the one
+        // it must remove; it reads nothing from there.
+        wchar_t system[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) SetCurrentDirectoryW(system);
+    }
     PublishRunEnvironment(options);
     if (!Unattended()) {
         RefuseADamagedInstaller();

@@ -169,6 +169,14 @@ static void RemoveFolders(Removal *removal, const KvFolderList *deferred) {
             below = path;
             continue;
         }
+        if (code == ERROR_SHARING_VIOLATION) {
+            /* Some program's current folder, or open in it: empty, it can go at the restart,
+             * and the folders above it with it. */
+            ScheduleFolder(removal, path);
+            removal->pendingInPlace = 1;
+            below = path;
+            continue;
+        }
         if (code == ERROR_DIR_NOT_EMPTY) {
             KvPrintf(removal->run, KV_COLOR_WARNING, "Kept %s: it holds files that were not installed", path);
         } else {

@@ -134,6 +134,29 @@ static int AskTarget(KvRun *run, HWND console, char *target, size_t targetSize) 
     return 1;
 }
 
+/* The uninstaller finds its own folder, and the files in it, through the system's code
+ * page: a folder that code page cannot spell could be installed but never removed. A ";"
+ * would split the folder's PATH entry into two. */
+static int FolderFits(KvRun *run) {
+    wchar_t wide[KV_PRODUCT_PATH];
+    char narrow[KV_PRODUCT_PATH * 2];
+    BOOL lossy = FALSE;
+    if (!KvToWide(run->app, wide, KV_PRODUCT_PATH) ||
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, narrow, sizeof narrow, NULL, &lossy) == 0 ||
+        lossy) {
+        KvPrintf(run, KV_COLOR_FAILURE,
+                 "The folder \"%s\" has characters this system's code page lacks: its uninstaller could not run "
+                 "from there; choose another folder",
+                 run->app);
+        return 0;
+    }
+    if (run->product.pathEntry[0] != '\0' && strchr(run->app, ';') != NULL) {
+        KvPrintf(run, KV_COLOR_FAILURE, "The folder \"%s\" holds a \";\", which cannot stand in PATH", run->app);
+        return 0;
+    }
+    return 1;
+}
+
 static int ChooseTarget(KvRun *run) {
     char target[KV_PRODUCT_PATH];
     HWND console;
@@ -153,7 +176,7 @@ static int ChooseTarget(KvRun *run) {
         run->app[0] = '\0';
         return 0;
     }
-    return 1;
+    return FolderFits(run);
 }
 
 /* The installed-apps entry, read with a small key of its own: it names the folder and

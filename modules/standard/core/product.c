@@ -1,236 +1,19 @@
-/* The product file's checks, its placeholders and version numbers (product.h).
- * Portable C99: no I/O, no allocation, no globals. Every copy is bounded and a text
- * that does not fit is an error, never cut; only a problem sentence is cut, visibly. */
+/* The product file's checks and its version numbers (product.h); the placeholders are
+ * in placeholders.c. Portable C99: no I/O, no allocation, no globals. Every copy is
+ * bounded and a text that does not fit is an error, never cut. */
 #include "product.h"
+#include "product_text.h"
 
-#include <stdarg.h>
 #include <string.h>
 
-#define MESSAGE_SIZE 1200
-#define MAX_PLACEHOLDER_NAME 64
-
-/* Placeholder classes, so that a check can allow only some of them. */
-enum { PH_FOLDER = 1, PH_APP = 2, PH_PRODUCT = 4, PH_ALL = 7 };
-
-static const struct {
-    const char *name;
-    unsigned kind;
-} kPlaceholders[] = {
-    {"ProgramFiles", PH_FOLDER}, {"CommonStartMenu", PH_FOLDER}, {"CommonDesktop", PH_FOLDER},
-    {"CommonAppData", PH_FOLDER}, {"Windows", PH_FOLDER},         {"System", PH_FOLDER},
-    {"app", PH_APP},              {"NAME", PH_PRODUCT},           {"PUBLISHER", PH_PRODUCT},
-    {"VERSION", PH_PRODUCT},      {"PRODUCT_ID", PH_PRODUCT},
-};
-#define PLACEHOLDER_COUNT (sizeof kPlaceholders / sizeof kPlaceholders[0])
-
-static char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
-
-static int EqualNoCase(const char *a, const char *b, size_t length) {
-    size_t i;
-    for (i = 0; i < length; ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return 0;
-    }
-    return 1;
-}
-
-static int StartsNoCase(const char *text, const char *prefix) {
-    size_t length = strlen(prefix);
-    return strlen(text) >= length && EqualNoCase(text, prefix, length);
-}
-
-static int WordIs(const char *text, const char *word) {
-    return strlen(text) == strlen(word) && EqualNoCase(text, word, strlen(word));
-}
-
-static int IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-static int HexDigit(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-/* Copies text into out, cut before a UTF-8 character and ended with "..." when it does
- * not fit: a reader sees that the sentence goes on. */
-static void DeliverCut(const char *text, size_t length, char *out, size_t outSize) {
-    size_t keep;
-    if (out == NULL || outSize == 0) return;
-    if (length < outSize) {
-        memcpy(out, text, length);
-        out[length] = '\0';
-        return;
-    }
-    if (outSize < 4) {
-        memset(out, '.', outSize - 1);
-        out[outSize - 1] = '\0';
-        return;
-    }
-    keep = outSize - 4;
-    while (keep > 0 && ((unsigned char)text[keep] & 0xC0) == 0x80) --keep;
-    memcpy(out, text, keep);
-    memcpy(out + keep, "...", 4);
-}
-
-/* Joins the pieces (a NULL ends them) into one sentence for problem. */
-static int Say(char *problem, size_t problemSize, const char *first, ...) {
-    char message[MESSAGE_SIZE];
-    size_t length = 0, room = problemSize;
-    const char *piece;
-    va_list pieces;
-    va_start(pieces, first);
-    for (piece = first; piece != NULL; piece = va_arg(pieces, const char *)) {
-        size_t add = strlen(piece);
-        if (add > sizeof message - 1 - length) {
-            add = sizeof message - 1 - length;
-            if (room > sizeof message - 1) room = sizeof message - 1; /* so the cut shows */
-        }
-        memcpy(message + length, piece, add);
-        length += add;
-    }
-    va_end(pieces);
-    message[length] = '\0';
-    DeliverCut(message, length, problem, room);
-    return 0;
-}
-
-/* At text: "{{" (a literal "{", returns -1), a known placeholder (its index), or a fault:
- * -2 an unknown name, -3 no closing brace. *length is what was consumed. */
-static int ScanBrace(const char *text, size_t *length) {
-    const char *close;
-    size_t nameLength, i;
-    if (text[1] == '{') {
-        *length = 2;
-        return -1;
-    }
-    close = strchr(text + 1, '}');
-    if (close == NULL) {
-        *length = strlen(text);
-        return -3;
-    }
-    nameLength = (size_t)(close - text - 1);
-    *length = nameLength + 2;
-    for (i = 0; i < PLACEHOLDER_COUNT; ++i) {
-        if (strlen(kPlaceholders[i].name) == nameLength && EqualNoCase(text + 1, kPlaceholders[i].name, nameLength))
-            return (int)i;
-    }
-    return -2;
-}
-
-/* A brace fault as a sentence fragment, the text quoted up to a sane length. */
-static int SayBraceFault(int fault, const char *at, size_t length, char *problem, size_t problemSize) {
-    char shown[MAX_PLACEHOLDER_NAME];
-    DeliverCut(at, length, shown, sizeof shown);
-    if (fault == -3) return Say(problem, problemSize, "unclosed \"{\" in \"", shown, "\"", NULL);
-    return Say(problem, problemSize, "unknown placeholder ", shown, NULL);
-}
-
-/* The first placeholder fault of text: its code from ScanBrace (0 when none), where it
- * starts and how long it is. */
-static int FindFault(const char *text, const char **at, size_t *length) {
-    while (*text != '\0') {
-        size_t consumed = 1;
-        if (*text == '{') {
-            int found = ScanBrace(text, &consumed);
-            if (found < -1) {
-                *at = text;
-                *length = consumed;
-                return found;
-            }
-        }
-        text += consumed;
-    }
-    return 0;
-}
-
-int KvPlaceholdersKnown(const char *text, char *unknown, size_t unknownSize) {
-    const char *at;
-    size_t length;
-    if (unknown != NULL && unknownSize > 0) unknown[0] = '\0';
-    if (text == NULL || FindFault(text, &at, &length) == 0) return 1;
-    DeliverCut(at, length, unknown, unknownSize);
-    return 0;
-}
-
-static const char *ProductValue(const KvProduct *product, const char *name) {
-    if (product == NULL) return NULL;
-    if (strcmp(name, "NAME") == 0) return product->name;
-    if (strcmp(name, "PUBLISHER") == 0) return product->publisher;
-    if (strcmp(name, "VERSION") == 0) return product->version;
-    return product->productId;
-}
-
-/* KvExpand with only the placeholder kinds in allowed; the product checks use it to keep
- * folders out of paths that must stay below {app}. */
-static int ExpandInto(const char *text, unsigned allowed, const KvProduct *product, const char *app,
-                      KvFolderLookup folder, void *context, char *out, size_t outSize, char *problem,
-                      size_t problemSize) {
-    size_t used = 0;
-    if (out == NULL || outSize == 0) return Say(problem, problemSize, "no room for the result", NULL);
-    out[0] = '\0';
-    if (text == NULL) return 1;
-    while (*text != '\0') {
-        const char *piece = text;
-        size_t pieceLength = 1, consumed = 1;
-        if (*text == '{') {
-            int found = ScanBrace(text, &consumed);
-            if (found < -1) return SayBraceFault(found, text, consumed, problem, problemSize);
-            if (found >= 0) {
-                const char *name = kPlaceholders[found].name;
-                if ((kPlaceholders[found].kind & allowed) == 0)
-                    return Say(problem, problemSize, "{", name, "} cannot be used here", NULL);
-                if (kPlaceholders[found].kind == PH_FOLDER)
-                    piece = folder != NULL ? folder(context, name) : NULL;
-                else if (kPlaceholders[found].kind == PH_APP)
-                    piece = app;
-                else
-                    piece = ProductValue(product, name);
-                if (piece == NULL && kPlaceholders[found].kind == PH_FOLDER)
-                    return Say(problem, problemSize, "the system gave no folder for {", name, "}", NULL);
-                if (piece == NULL)
-                    return Say(problem, problemSize, "{", name,
-                           kPlaceholders[found].kind == PH_APP ? "} is not chosen yet" : "} has no value here",
-                           NULL);
-                pieceLength = strlen(piece);
-            }
-        }
-        if (pieceLength >= outSize - used) return Say(problem, problemSize, "the expanded text is too long", NULL);
-        memcpy(out + used, piece, pieceLength);
-        used += pieceLength;
-        out[used] = '\0';
-        text += consumed;
-    }
-    return 1;
-}
-
-static int ExpandOnly(const char *text, unsigned allowed, const KvProduct *product, const char *app,
-                      KvFolderLookup folder, void *context, char *out, size_t outSize, char *problem,
-                      size_t problemSize) {
-    if (ExpandInto(text, allowed, product, app, folder, context, out, outSize, problem, problemSize)) return 1;
-    if (out != NULL && outSize > 0) out[0] = '\0'; /* nothing half-expanded is ever used */
-    return 0;
-}
-
-int KvExpand(const char *text, const KvProduct *product, const char *app, KvFolderLookup folder, void *context,
-             char *out, size_t outSize, char *problem, size_t problemSize) {
-    if (problem != NULL && problemSize > 0) problem[0] = '\0';
-    return ExpandOnly(text, PH_ALL, product, app, folder, context, out, outSize, problem, problemSize);
-}
-
-const char *KvProductAppRelative(const char *path) {
-    if (path == NULL || !StartsNoCase(path, "{app}\\")) return NULL;
-    return path + 6;
-}
-
-/* 1 to 4 dotted decimal numbers, each 0-65535: digits only, no sign, blank or empty part. */
 static int ParseVersion(const char *text, uint16_t parts[4]) {
     unsigned count = 0;
     if (text == NULL) return 0;
     parts[0] = parts[1] = parts[2] = parts[3] = 0;
     for (;;) {
         uint32_t value = 0;
-        if (!IsDigit(*text) || count == 4) return 0;
-        while (IsDigit(*text)) {
+        if (!KvpIsDigit(*text) || count == 4) return 0;
+        while (KvpIsDigit(*text)) {
             value = value * 10 + (uint32_t)(*text++ - '0');
             if (value > 65535) return 0;
         }
@@ -293,18 +76,18 @@ static int Get(Reader *r, const char *key, char out[KV_PRODUCT_TEXT]) {
     if (value == NULL) return 0;
     while (length < KV_PRODUCT_TEXT - 1 && value[length] != '\0') ++length;
     if (length >= KV_PRODUCT_TEXT - 1) {
-        Say(r->problem, r->problemSize, key, ": the value is 255 bytes or longer (at most 254)", NULL);
+        KvpSay(r->problem, r->problemSize, key, ": the value is 255 bytes or longer (at most 254)", NULL);
         return -1;
     }
     if (length == 0) return 0;
     memcpy(out, value, length + 1);
     if (!IsUtf8((const unsigned char *)out)) {
-        Say(r->problem, r->problemSize, key, ": the value is not UTF-8 text", NULL);
+        KvpSay(r->problem, r->problemSize, key, ": the value is not UTF-8 text", NULL);
         return -1;
     }
     for (length = 0; out[length] != '\0'; ++length) {
         if ((unsigned char)out[length] < 0x20 || out[length] == 0x7F) {
-            Say(r->problem, r->problemSize, key, ": the value holds a control character", NULL);
+            KvpSay(r->problem, r->problemSize, key, ": the value holds a control character", NULL);
             return -1;
         }
     }
@@ -322,7 +105,7 @@ static int IsDeviceName(const char *name, size_t length) {
     size_t base = 0, i;
     while (base < length && name[base] != '.') ++base;
     for (i = 0; i < 6; ++i) {
-        if (base >= 3 && EqualNoCase(name, devices[i], 3) &&
+        if (base >= 3 && KvpEqualNoCase(name, devices[i], 3) &&
             (base == 3 ? i < 4 : base == 4 && i >= 4 && name[3] >= '1' && name[3] <= '9'))
             return 1;
     }
@@ -353,19 +136,19 @@ static const char *BadComponents(const char *path) {
 static int CheckRelative(Reader *r, const char *key, const char *what, const char *text, const char *rest) {
     char expanded[KV_PRODUCT_PATH], reason[MESSAGE_SIZE];
     const char *bad;
-    if (!ExpandOnly(rest, PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
+    if (!KvpExpandOnly(rest, PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
                     sizeof reason))
-        return Say(r->problem, r->problemSize, key, ": ", reason, NULL);
+        return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
     bad = BadComponents(expanded);
-    if (bad != NULL) return Say(r->problem, r->problemSize, key, ": the ", what, " \"", text, "\" ", bad, NULL);
+    if (bad != NULL) return KvpSay(r->problem, r->problemSize, key, ": the ", what, " \"", text, "\" ", bad, NULL);
     return 1;
 }
 
 /* A path that must stay inside {app}: "{app}" alone (when file is 0) or "{app}\..." */
 static int CheckAppPath(Reader *r, const char *key, const char *what, const char *text, int file) {
-    if (StartsNoCase(text, "{app}") && (text[5] == '\0' ? !file : text[5] == '\\'))
+    if (KvpStartsNoCase(text, "{app}") && (text[5] == '\0' ? !file : text[5] == '\\'))
         return text[5] == '\0' ? 1 : CheckRelative(r, key, what, text, text + 6);
-    return Say(r->problem, r->problemSize, key, ": the ", what, " \"", text,
+    return KvpSay(r->problem, r->problemSize, key, ": the ", what, " \"", text,
                "\" is not inside {app} (it must start with ", file ? "{app}\\)" : "{app})", NULL);
 }
 
@@ -379,7 +162,7 @@ static int CheckIcon(Reader *r, const char *key, const char *text) {
         size_t count = strlen(digits);
         size_t i;
         int number = count > 0 && count <= 9;
-        for (i = 0; i < count; ++i) number = number && IsDigit(digits[i]);
+        for (i = 0; i < count; ++i) number = number && KvpIsDigit(digits[i]);
         if (number) length = (size_t)(comma - text);
     }
     memcpy(path, text, length);
@@ -389,31 +172,22 @@ static int CheckIcon(Reader *r, const char *key, const char *text) {
 
 static int CheckPlaceholders(Reader *r, const char *key, const char *text) {
     char reason[MESSAGE_SIZE];
-    const char *at;
-    size_t length;
-    int fault = FindFault(text, &at, &length);
-    if (fault == 0) return 1;
-    SayBraceFault(fault, at, length, reason, sizeof reason);
-    return Say(r->problem, r->problemSize, key, ": ", reason, NULL);
+    if (!KvpPlaceholderFault(text, reason, sizeof reason)) return 1;
+    return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
 }
 
 /* The install folder: a known folder or a drive, then at least one part of its own. */
 static int CheckTarget(Reader *r, const char *text) {
-    size_t i, base = 0;
+    size_t base;
     if (!CheckPlaceholders(r, "TARGET", text)) return 0;
-    for (i = 0; i < PLACEHOLDER_COUNT && base == 0; ++i) {
-        size_t length = strlen(kPlaceholders[i].name);
-        if (kPlaceholders[i].kind == PH_FOLDER && text[0] == '{' && strlen(text) > length + 1 &&
-            EqualNoCase(text + 1, kPlaceholders[i].name, length) && text[length + 1] == '}')
-            base = length + 2;
-    }
+    base = (size_t)KvpLeadingFolder(text);
     if (base == 0 && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) && text[1] == ':')
         base = 2;
     if (base == 0 || (text[base] != '\0' && text[base] != '\\'))
-        return Say(r->problem, r->problemSize, "TARGET: \"", text,
+        return KvpSay(r->problem, r->problemSize, "TARGET: \"", text,
                    "\" does not start with a known folder such as {ProgramFiles}, or a drive", NULL);
     if (text[base] == '\0' || text[base + 1] == '\0')
-        return Say(r->problem, r->problemSize, "TARGET: \"", text,
+        return KvpSay(r->problem, r->problemSize, "TARGET: \"", text,
                    "\" must name a folder of its own below the first one", NULL);
     return CheckRelative(r, "TARGET", "folder", text, text + base + 1);
 }
@@ -453,12 +227,12 @@ static int ShortcutName(Reader *r, const char *key, KvShortcutPlace place, const
                         size_t outSize) {
     char reason[MESSAGE_SIZE];
     const char *bad;
-    if (!ExpandOnly(text, PH_PRODUCT, r->product, NULL, NULL, NULL, out, outSize, reason, sizeof reason))
-        return Say(r->problem, r->problemSize, key, ": ", reason, NULL);
+    if (!KvpExpandOnly(text, PH_PRODUCT, r->product, NULL, NULL, NULL, out, outSize, reason, sizeof reason))
+        return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
     bad = BadComponents(out);
     if (bad == NULL && place == KV_SHORTCUT_DESKTOP && strchr(out, '\\') != NULL)
         bad = "has a sub-folder (only Start-menu links have one)";
-    if (bad != NULL) return Say(r->problem, r->problemSize, key, ": the name \"", text, "\" ", bad, NULL);
+    if (bad != NULL) return KvpSay(r->problem, r->problemSize, key, ": the name \"", text, "\" ", bad, NULL);
     return 1;
 }
 
@@ -466,11 +240,11 @@ static int ReadShortcut(Reader *r, const char *key, const char *value, KvShortcu
     char fields[5][KV_PRODUCT_TEXT], name[KV_PRODUCT_PATH], other[KV_PRODUCT_PATH];
     unsigned count = SplitFields(value, fields, 5), i;
     if (count < 3 || count > 5)
-        return Say(r->problem, r->problemSize, key, ": \"", value, "\" is not place|name|target|arguments|icon", NULL);
+        return KvpSay(r->problem, r->problemSize, key, ": \"", value, "\" is not place|name|target|arguments|icon", NULL);
     for (i = count; i < 5; ++i) fields[i][0] = '\0'; /* arguments and icon may be left out */
-    if (WordIs(fields[0], "startmenu")) link->place = KV_SHORTCUT_START_MENU;
-    else if (WordIs(fields[0], "desktop")) link->place = KV_SHORTCUT_DESKTOP;
-    else return Say(r->problem, r->problemSize, key, ": unknown place \"", fields[0], "\" (startmenu or desktop)",
+    if (KvpWordIs(fields[0], "startmenu")) link->place = KV_SHORTCUT_START_MENU;
+    else if (KvpWordIs(fields[0], "desktop")) link->place = KV_SHORTCUT_DESKTOP;
+    else return KvpSay(r->problem, r->problemSize, key, ": unknown place \"", fields[0], "\" (startmenu or desktop)",
                     NULL);
     if (!ShortcutName(r, key, link->place, fields[1], name, sizeof name)) return 0;
     if (!CheckAppPath(r, key, "target", fields[2], 1) || !CheckPlaceholders(r, key, fields[3])) return 0;
@@ -480,11 +254,11 @@ static int ReadShortcut(Reader *r, const char *key, const char *value, KvShortcu
         const KvShortcut *earlier = &r->product->shortcuts[i];
         char earlierKey[24];
         if (earlier->place != link->place ||
-            !ExpandOnly(earlier->name, PH_PRODUCT, r->product, NULL, NULL, NULL, other, sizeof other, NULL, 0) ||
-            !WordIs(other, name))
+            !KvpExpandOnly(earlier->name, PH_PRODUCT, r->product, NULL, NULL, NULL, other, sizeof other, NULL, 0) ||
+            !KvpWordIs(other, name))
             continue;
         NumberedKey(earlierKey, "SHORTCUT", i + 1);
-        return Say(r->problem, r->problemSize, key, ": the link \"", fields[1], "\" is made by ", earlierKey,
+        return KvpSay(r->problem, r->problemSize, key, ": the link \"", fields[1], "\" is made by ", earlierKey,
                    " already", NULL);
     }
     memcpy(link->name, fields[1], sizeof link->name);
@@ -499,10 +273,10 @@ static int IsDword(const char *text) {
     uint64_t value = 0;
     size_t count = 0;
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        for (text += 2; HexDigit(*text) >= 0; ++text) ++count;
+        for (text += 2; KvpHexDigit(*text) >= 0; ++text) ++count;
         return count >= 1 && count <= 8 && *text == '\0';
     }
-    for (; IsDigit(*text); ++text) {
+    for (; KvpIsDigit(*text); ++text) {
         value = value * 10 + (uint64_t)(*text - '0');
         if (value > 0xFFFFFFFFu) return 0;
         ++count;
@@ -514,26 +288,26 @@ static int ReadReg(Reader *r, const char *key, const char *value, KvReg *reg) {
     char fields[5][KV_PRODUCT_TEXT], expanded[KV_PRODUCT_PATH], reason[MESSAGE_SIZE];
     size_t length;
     if (SplitFields(value, fields, 5) != 5)
-        return Say(r->problem, r->problemSize, key, ": \"", value, "\" is not root|key|name|type|value", NULL);
-    if (WordIs(fields[0], "HKLM")) reg->root = KV_REG_HKLM;
-    else if (WordIs(fields[0], "HKCU")) reg->root = KV_REG_HKCU;
-    else return Say(r->problem, r->problemSize, key, ": unknown root \"", fields[0], "\" (HKLM or HKCU)", NULL);
-    if (!ExpandOnly(fields[1], PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
+        return KvpSay(r->problem, r->problemSize, key, ": \"", value, "\" is not root|key|name|type|value", NULL);
+    if (KvpWordIs(fields[0], "HKLM")) reg->root = KV_REG_HKLM;
+    else if (KvpWordIs(fields[0], "HKCU")) reg->root = KV_REG_HKCU;
+    else return KvpSay(r->problem, r->problemSize, key, ": unknown root \"", fields[0], "\" (HKLM or HKCU)", NULL);
+    if (!KvpExpandOnly(fields[1], PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
                     sizeof reason))
-        return Say(r->problem, r->problemSize, key, ": ", reason, NULL);
+        return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
     length = strlen(expanded);
     if (length == 0 || expanded[0] == '\\' || expanded[length - 1] == '\\' || strstr(expanded, "\\\\") != NULL)
-        return Say(r->problem, r->problemSize, key, ": the key \"", fields[1], "\" has an empty part", NULL);
-    if (!ExpandOnly(fields[2], PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
+        return KvpSay(r->problem, r->problemSize, key, ": the key \"", fields[1], "\" has an empty part", NULL);
+    if (!KvpExpandOnly(fields[2], PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
                     sizeof reason))
-        return Say(r->problem, r->problemSize, key, ": ", reason, NULL);
-    if (WordIs(fields[3], "string")) reg->type = KV_REG_STRING;
-    else if (WordIs(fields[3], "expand")) reg->type = KV_REG_EXPAND_STRING;
-    else if (WordIs(fields[3], "dword")) reg->type = KV_REG_DWORD;
-    else return Say(r->problem, r->problemSize, key, ": unknown type \"", fields[3], "\" (string, expand or dword)",
+        return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
+    if (KvpWordIs(fields[3], "string")) reg->type = KV_REG_STRING;
+    else if (KvpWordIs(fields[3], "expand")) reg->type = KV_REG_EXPAND_STRING;
+    else if (KvpWordIs(fields[3], "dword")) reg->type = KV_REG_DWORD;
+    else return KvpSay(r->problem, r->problemSize, key, ": unknown type \"", fields[3], "\" (string, expand or dword)",
                     NULL);
     if (reg->type == KV_REG_DWORD && !IsDword(fields[4]))
-        return Say(r->problem, r->problemSize, key, ": \"", fields[4],
+        return KvpSay(r->problem, r->problemSize, key, ": \"", fields[4],
                    "\" is not a dword (decimal, or 0x and hex digits)", NULL);
     if (!CheckPlaceholders(r, key, fields[4])) return 0;
     memcpy(reg->key, fields[1], sizeof reg->key);
@@ -555,7 +329,7 @@ static int ReadNumbered(Reader *r, const char *prefix, unsigned max, int shortcu
         if (number > max) {
             char limit[12];
             NumberedKey(limit, "", max);
-            return Say(r->problem, r->problemSize, key, ": at most ", limit,
+            return KvpSay(r->problem, r->problemSize, key, ": at most ", limit,
                        shortcuts ? " shortcuts" : " registry values", NULL);
         }
         if (shortcuts) {
@@ -578,10 +352,10 @@ static const char *NoFolder(void *context, const char *name) {
  * in two, the second one anywhere. The folder the user picks is the module's to check. */
 static int SplitsPath(const KvProduct *product) {
     char expanded[KV_PRODUCT_PATH];
-    return !ExpandOnly(product->target, PH_FOLDER | PH_PRODUCT, product, NULL, NoFolder, NULL, expanded,
+    return !KvpExpandOnly(product->target, PH_FOLDER | PH_PRODUCT, product, NULL, NoFolder, NULL, expanded,
                        sizeof expanded, NULL, 0) ||
            strchr(expanded, ';') != NULL ||
-           !ExpandOnly(product->pathEntry, PH_APP | PH_PRODUCT, product, "", NULL, NULL, expanded, sizeof expanded,
+           !KvpExpandOnly(product->pathEntry, PH_APP | PH_PRODUCT, product, "", NULL, NULL, expanded, sizeof expanded,
                        NULL, 0) ||
            strchr(expanded, ';') != NULL;
 }
@@ -590,7 +364,7 @@ static int SplitsPath(const KvProduct *product) {
 static int CheckFolderName(Reader *r, const char *key, const char *text) {
     const char *bad = BadComponents(text);
     if (bad == NULL && strchr(text, '\\') == NULL && text[0] != ' ') return 1;
-    return Say(r->problem, r->problemSize, key, ": \"", text,
+    return KvpSay(r->problem, r->problemSize, key, ": \"", text,
                "\" cannot be a folder name (no < > : \" / \\ | ? *, no leading blank, no trailing dot or blank)",
                NULL);
 }
@@ -603,7 +377,7 @@ int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, cha
     Reader r;
     size_t i;
     int got;
-    if (lookup == NULL || product == NULL) return Say(problem, problemSize, "no product file to read", NULL);
+    if (lookup == NULL || product == NULL) return KvpSay(problem, problemSize, "no product file to read", NULL);
     r.lookup = lookup;
     r.context = context;
     r.product = product;
@@ -614,31 +388,31 @@ int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, cha
     for (i = 0; i < 4; ++i) {
         got = Get(&r, required[i], (char *)product + requiredAt[i]);
         if (got < 0) return 0;
-        if (got == 0) return Say(problem, problemSize, required[i], ": missing (every product file needs it)", NULL);
+        if (got == 0) return KvpSay(problem, problemSize, required[i], ": missing (every product file needs it)", NULL);
     }
     for (i = 0; product->productId[i] != '\0'; ++i) {
         char c = product->productId[i];
-        if (!(IsDigit(c) || (UpperAscii(c) >= 'A' && UpperAscii(c) <= 'Z') || c == '.' || c == '_' || c == '-' ||
+        if (!(KvpIsDigit(c) || (KvpUpperAscii(c) >= 'A' && KvpUpperAscii(c) <= 'Z') || c == '.' || c == '_' || c == '-' ||
               c == '{' || c == '}'))
             break;
     }
     if (product->productId[i] != '\0' || i > 64 || strspn(product->productId, ".") == i)
-        return Say(problem, problemSize, "PRODUCT_ID: \"", product->productId,
+        return KvpSay(problem, problemSize, "PRODUCT_ID: \"", product->productId,
                    "\" is not an id (1 to 64 of A-Z a-z 0-9 . _ - { }, not only dots)", NULL);
     if (!ParseVersion(product->version, product->versionParts))
-        return Say(problem, problemSize, "VERSION: \"", product->version,
+        return KvpSay(problem, problemSize, "VERSION: \"", product->version,
                    "\" is not a version (1 to 4 dotted numbers, each 0-65535)", NULL);
     if (!CheckFolderName(&r, "NAME", product->name) || !CheckFolderName(&r, "PUBLISHER", product->publisher)) return 0;
 
     if ((got = Get(&r, "URL", product->url)) < 0) return 0;
-    if (got > 0 && !StartsNoCase(product->url, "https://") && !StartsNoCase(product->url, "http://"))
-        return Say(problem, problemSize, "URL: \"", product->url, "\" is not an http:// or https:// address", NULL);
+    if (got > 0 && !KvpStartsNoCase(product->url, "https://") && !KvpStartsNoCase(product->url, "http://"))
+        return KvpSay(problem, problemSize, "URL: \"", product->url, "\" is not an http:// or https:// address", NULL);
     if ((got = Get(&r, "ICON", product->icon)) < 0) return 0;
     /* A file of the payload may be named as it lies there, without {app}\ before it. */
     if (got > 0 && product->icon[0] != '{') {
         const size_t length = strlen(product->icon);
         if (length + 6 >= KV_PRODUCT_TEXT)
-            return Say(problem, problemSize, "ICON: the value is too long once {app}\\ is put before it", NULL);
+            return KvpSay(problem, problemSize, "ICON: the value is too long once {app}\\ is put before it", NULL);
         memmove(product->icon + 6, product->icon, length + 1);
         memcpy(product->icon, "{app}\\", 6);
     }
@@ -650,19 +424,19 @@ int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, cha
 
     if ((got = Get(&r, "ASK_TARGET", value)) < 0) return 0;
     if (got > 0 && strcmp(value, "0") != 0 && strcmp(value, "1") != 0)
-        return Say(problem, problemSize, "ASK_TARGET: \"", value, "\" is neither 0 nor 1", NULL);
+        return KvpSay(problem, problemSize, "ASK_TARGET: \"", value, "\" is neither 0 nor 1", NULL);
     product->askTarget = got == 0 || value[0] == '1';
 
     if ((got = Get(&r, "PAYLOAD", product->payload)) < 0) return 0;
     if (got == 0) memcpy(product->payload, "app", 4);
     if (BadComponents(product->payload) != NULL || strchr(product->payload, '{') != NULL)
-        return Say(problem, problemSize, "PAYLOAD: \"", product->payload,
+        return KvpSay(problem, problemSize, "PAYLOAD: \"", product->payload,
                    "\" is not a relative archive folder (no drive, no leading \\, no \"..\", no placeholder)", NULL);
 
     if ((got = Get(&r, "PATH", product->pathEntry)) < 0) return 0;
     if (got > 0 && !CheckAppPath(&r, "PATH", "folder", product->pathEntry, 0)) return 0;
     if (got > 0 && SplitsPath(product))
-        return Say(problem, problemSize, "PATH: \"", product->pathEntry, "\" or the install folder holds a \";\"",
+        return KvpSay(problem, problemSize, "PATH: \"", product->pathEntry, "\" or the install folder holds a \";\"",
                    NULL);
 
     return ReadNumbered(&r, "SHORTCUT", KV_PRODUCT_MAX_SHORTCUTS, 1) &&
