@@ -57,6 +57,16 @@ void KvPrintf(const KvRun *run, uint32_t color, const char *format, ...) {
     else KvPrint(run, color, line);
 }
 
+void KvPrintFailuref(const KvRun *run, DWORD code, const char *format, ...) {
+    char text[8192];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    text[sizeof text - 1] = '\0';
+    KvPrintFailure(run, text, code);
+}
+
 void KvPrintFailure(const KvRun *run, const char *what, DWORD code) {
     wchar_t system[512];
     char text[512];
@@ -141,6 +151,15 @@ int KvExpandText(const KvRun *run, const char *text, char *out, size_t outSize) 
         KvPrintf(run, KV_COLOR_FAILURE, "Cannot expand \"%s\": %s", text, problem);
     }
     return ok;
+}
+
+wchar_t *KvWideOf(const char *path) {
+    wchar_t *wide = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
+    if (wide != NULL && !KvWidePath(path, wide, KV_WPATH)) {
+        HeapFree(GetProcessHeap(), 0, wide);
+        return NULL;
+    }
+    return wide;
 }
 
 int KvWidePath(const char *utf8, wchar_t *out, size_t outCount) {

@@ -32,18 +32,9 @@ void KvTaskbarProgress(uint32_t state, uint64_t done, uint64_t total) {
     if (api != NULL && api->setProgress != NULL) api->setProgress(state, done, total);
 }
 
-static wchar_t *WideOf(const char *path) {
-    wchar_t *wide = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
-    if (wide != NULL && !KvWidePath(path, wide, KV_WPATH)) {
-        HeapFree(GetProcessHeap(), 0, wide);
-        return NULL;
-    }
-    return wide;
-}
-
 /* INVALID_FILE_ATTRIBUTES when nothing is there. */
 static DWORD AttributesOf(const char *path) {
-    wchar_t *wide = WideOf(path);
+    wchar_t *wide = KvWideOf(path);
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     if (wide != NULL) {
         attributes = GetFileAttributesW(wide);
@@ -166,7 +157,7 @@ int KvCheckFreeSpace(KvRun *run, uint64_t bytes) {
         size_t length = strlen(probe);
         int asked = 0;
         if (probe[length - 1] != '\\') strcpy(probe + length, "\\"); /* the call wants a folder */
-        wide = WideOf(probe);
+        wide = KvWideOf(probe);
         if (wide != NULL) {
             asked = GetDiskFreeSpaceExW(wide, &available, NULL, NULL);
             code = asked ? 0 : GetLastError();
@@ -220,7 +211,7 @@ int KvMakeFolders(KvRun *run, const char *folder, KvFolderList *made) {
         DWORD code = 0;
         path[ends[--missing]] = '\0';
         if (made == NULL && !KvJournalAppendTexts(run, KV_J_FOLDER, path, (const char *)NULL)) return 0;
-        wide = WideOf(path);
+        wide = KvWideOf(path);
         if (wide == NULL) code = ERROR_FILENAME_EXCED_RANGE;
         else if (!CreateDirectoryW(wide, NULL)) code = GetLastError();
         if (wide != NULL) HeapFree(GetProcessHeap(), 0, wide);
@@ -317,8 +308,8 @@ static int KeepAside(Installing *installing, const char *path) {
         if (!KvJoin(backup, sizeof backup, folder, number)) return 0;
     } while (AttributesOf(backup) != INVALID_FILE_ATTRIBUTES);
     if (!KvJournalAppendTexts(run, KV_J_BACKUP, path, backup, (const char *)NULL)) return 0;
-    from = WideOf(path);
-    to = WideOf(backup);
+    from = KvWideOf(path);
+    to = KvWideOf(backup);
     if (from == NULL || to == NULL) code = ERROR_FILENAME_EXCED_RANGE;
     else if (!MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH)) code = GetLastError();
     if (from != NULL) HeapFree(GetProcessHeap(), 0, from);
@@ -351,7 +342,7 @@ static int PlaceFile(Installing *installing, const char *path, uint64_t size, Fi
     if (attributes != INVALID_FILE_ATTRIBUTES && !KeepAside(installing, path)) return 0;
     KvFormatUnsigned(sizeText, sizeof sizeText, size);
     if (!KvJournalAppendTexts(run, KV_J_FILE, path, sizeText, (const char *)NULL)) return 0;
-    wide = WideOf(path);
+    wide = KvWideOf(path);
     if (wide == NULL) {
         KvPrintf(run, KV_COLOR_FAILURE, "Cannot install %s: the path is too long", path);
         return 0;
@@ -526,7 +517,7 @@ void KvDeleteBackups(KvRun *run) {
     DWORD code;
     int missing;
     if (!KvJoin(folder, sizeof folder, run->uninstallFolder, KV_BACKUP_FOLDER_NAME) ||
-        !KvJoin(pattern, sizeof pattern, folder, "*") || (wide = WideOf(pattern)) == NULL) {
+        !KvJoin(pattern, sizeof pattern, folder, "*") || (wide = KvWideOf(pattern)) == NULL) {
         return;
     }
     search = FindFirstFileW(wide, &found);

@@ -19,16 +19,6 @@
 /* "root\key\name" of journal fields (each below KV_JOURNAL_FIELD bytes). */
 #define DESCRIPTION (3 * KV_JOURNAL_FIELD)
 
-/* Messages hold at most a description and one more field, so they always fit. */
-static void Failure(const KvRun *run, DWORD code, const char *format, ...) {
-    char text[2 * DESCRIPTION];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    KvPrintFailure(run, text, code);
-}
-
 static HKEY RootKey(const char *name) {
     if (strcmp(name, "HKLM") == 0) return HKEY_LOCAL_MACHINE;
     if (strcmp(name, "HKCU") == 0) return HKEY_CURRENT_USER;
@@ -76,13 +66,13 @@ static int OpenKeyForValues(KvRun *run, HKEY root, const char *rootName, const c
     /* An empty part would make RegCreateKeyExW open the parent instead. */
     if (length == 0 || length >= sizeof prefix || key[0] == '\\' || key[length - 1] == '\\' ||
         strstr(key, "\\\\") != NULL || !KvToWide(key, wide, KV_JOURNAL_FIELD)) {
-        Failure(run, 0, "The registry key %s\\%s cannot be used", rootName, key);
+        KvPrintFailuref(run, 0, "The registry key %s\\%s cannot be used", rootName, key);
         return 0;
     }
     result = RegOpenKeyExW(root, wide, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, out);
     if (result == ERROR_SUCCESS) return 1;
     if (result != ERROR_FILE_NOT_FOUND) {
-        Failure(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, key);
+        KvPrintFailuref(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, key);
         return 0;
     }
     for (end = 0; end <= length; ++end) {
@@ -94,7 +84,7 @@ static int OpenKeyForValues(KvRun *run, HKEY root, const char *rootName, const c
         result = RegOpenKeyExW(root, wide, 0, KEY_QUERY_VALUE, &probe);
         if (result == ERROR_FILE_NOT_FOUND) break;
         if (result != ERROR_SUCCESS) {
-            Failure(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, prefix);
+            KvPrintFailuref(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, prefix);
             return 0;
         }
         RegCloseKey(probe);
@@ -108,7 +98,7 @@ static int OpenKeyForValues(KvRun *run, HKEY root, const char *rootName, const c
         if (existing == length) result = RegOpenKeyExW(root, wide, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, out);
         else result = RegOpenKeyExW(root, wide, 0, KEY_CREATE_SUB_KEY, &parent);
         if (result != ERROR_SUCCESS) {
-            Failure(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, prefix);
+            KvPrintFailuref(run, (DWORD)result, "Cannot open the registry key %s\\%s", rootName, prefix);
             return 0;
         }
         if (existing == length) return 1;
@@ -128,7 +118,7 @@ static int OpenKeyForValues(KvRun *run, HKEY root, const char *rootName, const c
                                      last ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_CREATE_SUB_KEY, NULL, &child,
                                      NULL);
             if (result != ERROR_SUCCESS) {
-                Failure(run, (DWORD)result, "Cannot create the registry key %s\\%s", rootName, prefix);
+                KvPrintFailuref(run, (DWORD)result, "Cannot create the registry key %s\\%s", rootName, prefix);
             }
         }
         if (parent != root) RegCloseKey(parent);
@@ -185,17 +175,17 @@ static int WriteValue(KvRun *run, const KvReg *reg) {
     Describe(description, rootName, keyPath, valueName);
     if (reg->type == KV_REG_DWORD) {
         if (!ParseDword(reg->value, &number)) {
-            Failure(run, 0, "The value for %s is no number: %s", description, reg->value);
+            KvPrintFailuref(run, 0, "The value for %s is no number: %s", description, reg->value);
             return 0;
         }
     } else if (!KvExpandText(run, reg->value, expanded, sizeof expanded)) {
         return 0;
     } else if (!KvToWide(expanded, text, VALUE_TEXT)) {
-        Failure(run, 0, "The value for %s cannot be used: %s", description, expanded);
+        KvPrintFailuref(run, 0, "The value for %s cannot be used: %s", description, expanded);
         return 0;
     }
     if (!KvToWide(valueName, name, KV_PRODUCT_PATH)) {
-        Failure(run, 0, "The value name of %s cannot be used", description);
+        KvPrintFailuref(run, 0, "The value name of %s cannot be used", description);
         return 0;
     }
     if (!OpenKeyForValues(run, reg->root == KV_REG_HKCU ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, rootName, keyPath,
@@ -204,7 +194,7 @@ static int WriteValue(KvRun *run, const KvReg *reg) {
     }
     result = ReadValue(key, name, &oldType, &oldData, &oldSize);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
-        Failure(run, (DWORD)result, "Cannot read the value %s", description);
+        KvPrintFailuref(run, (DWORD)result, "Cannot read the value %s", description);
         RegCloseKey(key);
         return 0;
     }
@@ -212,7 +202,7 @@ static int WriteValue(KvRun *run, const KvReg *reg) {
     free(oldData);
     /* A value that cannot be put back is not replaced. */
     if (oldLength == 0) {
-        Failure(run, 0, "The value %s now holds %lu bytes, more than the journal can keep; it is left as it is",
+        KvPrintFailuref(run, 0, "The value %s now holds %lu bytes, more than the journal can keep; it is left as it is",
                 description, (unsigned long)oldSize);
         RegCloseKey(key);
         return 0;
@@ -229,7 +219,7 @@ static int WriteValue(KvRun *run, const KvReg *reg) {
     }
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot write the value %s", description);
+        KvPrintFailuref(run, (DWORD)result, "Cannot write the value %s", description);
         return 0;
     }
     if (reg->type == KV_REG_DWORD) KvPrintf(run, KV_COLOR_PROGRESS, "Registry: %s = %lu", description, number);
@@ -312,14 +302,14 @@ static int AddPathEntry(KvRun *run) {
     LONG result;
     if (!KvExpandText(run, run->product.pathEntry, folder, sizeof folder)) return 0;
     if (!KvToWide(folder, entry, KV_PRODUCT_PATH) || entry[0] == L'\0' || wcschr(entry, L';') != NULL) {
-        Failure(run, 0, "The folder cannot go into the PATH: %s", folder);
+        KvPrintFailuref(run, 0, "The folder cannot go into the PATH: %s", folder);
         return 0;
     }
     result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &environment);
     if (result == ERROR_SUCCESS) result = ReadMachinePath(environment, &list, &length, &type);
     else environment = NULL;
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot read the machine's PATH");
+        KvPrintFailuref(run, (DWORD)result, "Cannot read the machine's PATH");
         if (environment != NULL) RegCloseKey(environment);
         return 0;
     }
@@ -346,7 +336,7 @@ static int AddPathEntry(KvRun *run) {
     RegCloseKey(environment);
     if (result == ERROR_CANCELLED) return 0;
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot add %s to the machine's PATH", folder);
+        KvPrintFailuref(run, (DWORD)result, "Cannot add %s to the machine's PATH", folder);
         return 0;
     }
     AnnounceEnvironment();
@@ -377,7 +367,7 @@ static int SetAppsValue(const KvRun *run, HKEY key, const char *keyPath, const c
                                 (DWORD)((wcslen(wide) + 1) * sizeof(wchar_t)));
     }
     if (result == ERROR_SUCCESS) return 1;
-    Failure(run, (DWORD)result, "Cannot write %s in HKLM\\%s", name, keyPath);
+    KvPrintFailuref(run, (DWORD)result, "Cannot write %s in HKLM\\%s", name, keyPath);
     return 0;
 }
 
@@ -403,7 +393,7 @@ int KvWriteAppsEntry(KvRun *run, uint64_t estimatedKilobytes) {
     int ok;
     int length = snprintf(keyPath, sizeof keyPath, "%s%s", APPS_KEY, product->productId);
     if (length < 0 || (size_t)length >= sizeof keyPath || !KvToWide(keyPath, wide, KV_PRODUCT_PATH)) {
-        Failure(run, 0, "The product id cannot name an installed-apps entry: %s", product->productId);
+        KvPrintFailuref(run, 0, "The product id cannot name an installed-apps entry: %s", product->productId);
         return 0;
     }
     length = snprintf(uninstall, sizeof uninstall, "\"%s\\%s\" /uninstall", run->uninstallFolder,
@@ -425,7 +415,7 @@ int KvWriteAppsEntry(KvRun *run, uint64_t estimatedKilobytes) {
     result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key,
                              NULL);
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot create the installed-apps entry HKLM\\%s", keyPath);
+        KvPrintFailuref(run, (DWORD)result, "Cannot create the installed-apps entry HKLM\\%s", keyPath);
         return 0;
     }
     ok = SetText(run, key, keyPath, "DisplayName", product->name) &&
@@ -470,7 +460,7 @@ static int UndoKey(KvRun *run, HKEY root, const char *rootName, const char *keyP
         if (result == ERROR_SUCCESS) KvPrintf(run, KV_COLOR_NORMAL, "Removed registry key %s\\%s", rootName, keyPath);
         return 1;
     }
-    Failure(run, (DWORD)result, "Cannot remove the registry key %s\\%s", rootName, keyPath);
+    KvPrintFailuref(run, (DWORD)result, "Cannot remove the registry key %s\\%s", rootName, keyPath);
     return 0;
 }
 
@@ -486,7 +476,7 @@ static int UndoValue(KvRun *run, HKEY root, const KvJournalRecord *record, const
     Describe(description, record->fields[0], record->fields[1], record->fields[2]);
     if (!KvParseOldValue(record->fields[3], &existed, &type, data, sizeof data, &size) ||
         !KvToWide(record->fields[2], name, KV_JOURNAL_FIELD)) {
-        Failure(run, 0, "The journal's old value of %s cannot be read", description);
+        KvPrintFailuref(run, 0, "The journal's old value of %s cannot be read", description);
         return 0;
     }
     result = RegOpenKeyExW(root, wideKey, 0, KEY_SET_VALUE, &key);
@@ -500,7 +490,7 @@ static int UndoValue(KvRun *run, HKEY root, const KvJournalRecord *record, const
     }
     if (result == ERROR_FILE_NOT_FOUND && !existed) return 1;
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, existed ? "Cannot restore %s" : "Cannot remove %s", description);
+        KvPrintFailuref(run, (DWORD)result, existed ? "Cannot restore %s" : "Cannot remove %s", description);
         return 0;
     }
     KvPrintf(run, KV_COLOR_NORMAL, existed ? "Restored registry value %s" : "Removed registry value %s", description);
@@ -517,12 +507,12 @@ static int UndoPathEntry(KvRun *run, const char *folder) {
     HKEY environment;
     LONG result;
     if (!KvToWide(folder, entry, KV_JOURNAL_FIELD)) {
-        Failure(run, 0, "The journal's PATH entry cannot be read: %s", folder);
+        KvPrintFailuref(run, 0, "The journal's PATH entry cannot be read: %s", folder);
         return 0;
     }
     result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &environment);
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot open the machine's environment to remove %s from PATH", folder);
+        KvPrintFailuref(run, (DWORD)result, "Cannot open the machine's environment to remove %s from PATH", folder);
         return 0;
     }
     result = ReadMachinePath(environment, &list, &length, &type);
@@ -544,7 +534,7 @@ static int UndoPathEntry(KvRun *run, const char *folder) {
     free(list);
     RegCloseKey(environment);
     if (result == ERROR_SUCCESS) return 1;
-    Failure(run, (DWORD)result, "Cannot remove %s from the machine's PATH", folder);
+    KvPrintFailuref(run, (DWORD)result, "Cannot remove %s from the machine's PATH", folder);
     return 0;
 }
 
@@ -552,7 +542,7 @@ static int UndoAppsEntry(KvRun *run, HKEY root, const char *rootName, const char
     const LONG result = RegDeleteTreeW(root, wide);
     if (result == ERROR_FILE_NOT_FOUND) return 1;
     if (result != ERROR_SUCCESS) {
-        Failure(run, (DWORD)result, "Cannot remove the installed-apps entry %s\\%s", rootName, keyPath);
+        KvPrintFailuref(run, (DWORD)result, "Cannot remove the installed-apps entry %s\\%s", rootName, keyPath);
         return 0;
     }
     KvPrintf(run, KV_COLOR_NORMAL, "Removed the installed-apps entry %s\\%s", rootName, keyPath);
@@ -567,7 +557,7 @@ int KvUndoRegistryRecord(KvRun *run, const KvJournalRecord *record) {
     if ((!keyed && record->kind != KV_J_PATH) || record->fieldCount < needed ||
         (keyed && ((root = RootKey(record->fields[0])) == NULL || record->fields[1][0] == '\0' ||
                    !KvToWide(record->fields[1], wideKey, KV_JOURNAL_FIELD)))) {
-        Failure(run, 0, "A journal record that is no registry change cannot be undone here: %s",
+        KvPrintFailuref(run, 0, "A journal record that is no registry change cannot be undone here: %s",
                 KvJournalKindName(record->kind) != NULL ? KvJournalKindName(record->kind) : "?");
         return 0;
     }

@@ -22,16 +22,6 @@
 #define BACKUP_PREFIX "lnk-"
 #define MAX_BACKUP_NUMBER 100000u
 
-/* Messages hold at most two texts of KV_PRODUCT_PATH bytes, so they always fit. */
-static void Failure(const KvRun *run, DWORD code, const char *format, ...) {
-    char text[3 * KV_PRODUCT_PATH];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    KvPrintFailure(run, text, code);
-}
-
 /* a + separator + b + suffix into out; 0 when it does not fit. */
 static int Join(char *out, size_t outSize, const char *a, const char *separator, const char *b, const char *suffix) {
     const int length = snprintf(out, outSize, "%s%s%s%s", a, separator, b, suffix);
@@ -67,7 +57,7 @@ static int ToExtendedPath(const char *path, wchar_t *out, size_t outCount) {
 /* The shell's link calls take plain paths of fewer than MAX_PATH units. */
 static int ToShellPath(const KvRun *run, const char *what, const char *path, wchar_t out[MAX_PATH]) {
     if (KvToWide(path, out, MAX_PATH)) return 1;
-    Failure(run, 0, "The shortcut's %s is too long for a shortcut (at most %d characters): %s", what, MAX_PATH - 1,
+    KvPrintFailuref(run, 0, "The shortcut's %s is too long for a shortcut (at most %d characters): %s", what, MAX_PATH - 1,
             path);
     return 0;
 }
@@ -100,18 +90,18 @@ static int MakeSubFolders(KvRun *run, const char *link, size_t folderLength) {
         folder[length] = '\0';
         ++end;
         if (!ToExtendedPath(folder, wide, WIDE_PATH)) {
-            Failure(run, 0, "The shortcut folder's path cannot be used: %s", folder);
+            KvPrintFailuref(run, 0, "The shortcut folder's path cannot be used: %s", folder);
             return 0;
         }
         attributes = GetFileAttributesW(wide);
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            Failure(run, 0, "A file stands where the shortcut folder goes: %s", folder);
+            KvPrintFailuref(run, 0, "A file stands where the shortcut folder goes: %s", folder);
             return 0;
         }
         if (!KvJournalAppendTexts(run, KV_J_FOLDER, folder, END_TEXTS)) return 0;
         if (!CreateDirectoryW(wide, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            Failure(run, GetLastError(), "Cannot create the shortcut folder %s", folder);
+            KvPrintFailuref(run, GetLastError(), "Cannot create the shortcut folder %s", folder);
             return 0;
         }
     }
@@ -124,14 +114,14 @@ static int MakeBackupFolder(KvRun *run, char *folder, size_t folderSize) {
     DWORD attributes;
     if (!Join(folder, folderSize, run->uninstallFolder, "\\", BACKUP_FOLDER_NAME, "") ||
         !ToExtendedPath(folder, wide, WIDE_PATH)) {
-        Failure(run, 0, "The backup folder's path cannot be used: %s\\%s", run->uninstallFolder, BACKUP_FOLDER_NAME);
+        KvPrintFailuref(run, 0, "The backup folder's path cannot be used: %s\\%s", run->uninstallFolder, BACKUP_FOLDER_NAME);
         return 0;
     }
     attributes = GetFileAttributesW(wide);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
     if (!KvJournalAppendTexts(run, KV_J_FOLDER, folder, END_TEXTS)) return 0;
     if (!CreateDirectoryW(wide, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        Failure(run, GetLastError(), "Cannot create the backup folder %s", folder);
+        KvPrintFailuref(run, GetLastError(), "Cannot create the backup folder %s", folder);
         return 0;
     }
     return 1;
@@ -147,36 +137,36 @@ static int SetOlderLinkAside(KvRun *run, const char *link, unsigned *nextNumber)
     wchar_t wideBackup[WIDE_PATH];
     DWORD attributes;
     if (!ToExtendedPath(link, wideLink, WIDE_PATH)) {
-        Failure(run, 0, "The shortcut's path cannot be used: %s", link);
+        KvPrintFailuref(run, 0, "The shortcut's path cannot be used: %s", link);
         return 0;
     }
     attributes = GetFileAttributesW(wideLink);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return 1;
-        Failure(run, code, "Cannot look at %s", link);
+        KvPrintFailuref(run, code, "Cannot look at %s", link);
         return 0;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        Failure(run, 0, "A folder stands where the shortcut goes: %s", link);
+        KvPrintFailuref(run, 0, "A folder stands where the shortcut goes: %s", link);
         return 0;
     }
     if (!MakeBackupFolder(run, folder, sizeof folder)) return 0;
     for (;; ++*nextNumber) {
         if (*nextNumber > MAX_BACKUP_NUMBER) {
-            Failure(run, 0, "No free backup name is left in %s", folder);
+            KvPrintFailuref(run, 0, "No free backup name is left in %s", folder);
             return 0;
         }
         snprintf(name, sizeof name, BACKUP_PREFIX "%u", *nextNumber);
         if (!Join(backup, sizeof backup, folder, "\\", name, "") ||
             !ToExtendedPath(backup, wideBackup, WIDE_PATH)) {
-            Failure(run, 0, "The backup's path is too long: %s\\%s", folder, name);
+            KvPrintFailuref(run, 0, "The backup's path is too long: %s\\%s", folder, name);
             return 0;
         }
         if (GetFileAttributesW(wideBackup) == INVALID_FILE_ATTRIBUTES) {
             const DWORD code = GetLastError();
             if (code == ERROR_FILE_NOT_FOUND) break;
-            Failure(run, code, "Cannot look at %s", backup);
+            KvPrintFailuref(run, code, "Cannot look at %s", backup);
             return 0;
         }
     }
@@ -184,7 +174,7 @@ static int SetOlderLinkAside(KvRun *run, const char *link, unsigned *nextNumber)
     if (!KvJournalAppendTexts(run, KV_J_BACKUP, link, backup, END_TEXTS)) return 0;
     /* The Start menu and {app} may be on different volumes. */
     if (!MoveFileExW(wideLink, wideBackup, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-        Failure(run, GetLastError(), "Cannot move the older shortcut %s aside", link);
+        KvPrintFailuref(run, GetLastError(), "Cannot move the older shortcut %s aside", link);
         return 0;
     }
     KvPrintf(run, KV_COLOR_NORMAL, "Older shortcut kept as %s", backup);
@@ -246,7 +236,7 @@ static int PrepareLink(const KvRun *run, const KvShortcut *shortcut, const char 
         return 0;
     }
     if (!KvToWide(arguments, parts->arguments, KV_PRODUCT_PATH)) {
-        Failure(run, 0, "The shortcut's arguments cannot be used: %s", arguments);
+        KvPrintFailuref(run, 0, "The shortcut's arguments cannot be used: %s", arguments);
         return 0;
     }
     return 1;
@@ -258,7 +248,7 @@ static int WriteLink(const KvRun *run, const char *link, const LinkParts *parts)
     HRESULT result =
         CoCreateInstance(&CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, &IID_IShellLinkW, (void **)&shellLink);
     if (FAILED(result)) {
-        Failure(run, (DWORD)result, "Cannot make the shortcut %s: the shell's link object is missing", link);
+        KvPrintFailuref(run, (DWORD)result, "Cannot make the shortcut %s: the shell's link object is missing", link);
         return 0;
     }
     result = IShellLinkW_SetPath(shellLink, parts->target);
@@ -274,7 +264,7 @@ static int WriteLink(const KvRun *run, const char *link, const LinkParts *parts)
     }
     IShellLinkW_Release(shellLink);
     if (FAILED(result)) {
-        Failure(run, (DWORD)result, "Cannot write the shortcut %s", link);
+        KvPrintFailuref(run, (DWORD)result, "Cannot write the shortcut %s", link);
         return 0;
     }
     return 1;
@@ -288,16 +278,16 @@ static int MakeShortcut(KvRun *run, const KvShortcut *shortcut, unsigned *nextBa
     const char *place = shortcut->place == KV_SHORTCUT_DESKTOP ? "{CommonDesktop}" : "{CommonStartMenu}";
     if (!KvExpandText(run, shortcut->name, name, sizeof name)) return 0;
     if (!NameValid(name)) {
-        Failure(run, 0, "The shortcut name \"%s\" is no file name", name);
+        KvPrintFailuref(run, 0, "The shortcut name \"%s\" is no file name", name);
         return 0;
     }
     if (shortcut->place == KV_SHORTCUT_DESKTOP && strchr(name, '\\') != NULL) {
-        Failure(run, 0, "The desktop shortcut \"%s\" names a folder; only Start-menu shortcuts may", name);
+        KvPrintFailuref(run, 0, "The desktop shortcut \"%s\" names a folder; only Start-menu shortcuts may", name);
         return 0;
     }
     if (!KvExpandText(run, place, folder, sizeof folder)) return 0;
     if (!Join(link, sizeof link, folder, "\\", name, ".lnk")) {
-        Failure(run, 0, "The shortcut's path is too long: %s\\%s.lnk", folder, name);
+        KvPrintFailuref(run, 0, "The shortcut's path is too long: %s\\%s.lnk", folder, name);
         return 0;
     }
     if (!PrepareLink(run, shortcut, link, &parts) || !MakeSubFolders(run, link, strlen(folder)) ||
@@ -319,7 +309,7 @@ int KvMakeShortcuts(KvRun *run) {
      * the link object works in either apartment. */
     initialised = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
     if (FAILED(initialised) && initialised != RPC_E_CHANGED_MODE) {
-        Failure(run, (DWORD)initialised, "Cannot start COM for the shortcuts");
+        KvPrintFailuref(run, (DWORD)initialised, "Cannot start COM for the shortcuts");
         return 0;
     }
     for (i = 0; i < run->product.shortcutCount && i < KV_PRODUCT_MAX_SHORTCUTS && ok; ++i) {
@@ -334,7 +324,7 @@ int KvUndoShortcut(KvRun *run, const KvJournalRecord *record) {
     const char *link = record->fields[0];
     DWORD code;
     if (record->kind != KV_J_SHORTCUT || record->fieldCount < 1 || !ToExtendedPath(link, wide, WIDE_PATH)) {
-        Failure(run, 0, "The journal's shortcut record cannot be used: %s", record->fieldCount > 0 ? link : "");
+        KvPrintFailuref(run, 0, "The journal's shortcut record cannot be used: %s", record->fieldCount > 0 ? link : "");
         return 0;
     }
     if (DeleteFileW(wide)) {
@@ -348,6 +338,6 @@ int KvUndoShortcut(KvRun *run, const KvJournalRecord *record) {
         KvPrintf(run, KV_COLOR_NORMAL, "Removed shortcut %s", link);
         return 1;
     }
-    Failure(run, code, "Cannot remove the shortcut %s", link);
+    KvPrintFailuref(run, code, "Cannot remove the shortcut %s", link);
     return 0;
 }

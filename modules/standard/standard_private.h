@@ -22,6 +22,8 @@ int KvTakeOpenLine(void);
 /* A UTF-8 path (drive or UNC) as an extended wide path ("\\?\C:\..." or
  * "\\?\UNC\server\..."), '/' turned into '\'. 0 when it is no absolute path or too long. */
 int KvWidePath(const char *utf8, wchar_t *out, size_t outCount);
+/* The same on the heap (KV_WPATH characters; HeapFree it); NULL when it fails. */
+wchar_t *KvWideOf(const char *path);
 /* out = folder "\" name (out may be folder); 0 when it does not fit (out left unchanged). */
 int KvJoin(char *out, size_t outSize, const char *folder, const char *name);
 /* Decimal digits, cut to outSize (24 bytes always hold them). */

@@ -41,6 +41,8 @@ void KvPrint(const KvRun *run, uint32_t color, const char *utf8);
 void KvPrintf(const KvRun *run, uint32_t color, const char *format, ...);
 /* A failure in red, with the system's message for code when it is not 0. */
 void KvPrintFailure(const KvRun *run, const char *what, DWORD code);
+/* The same, its text formatted first (at most 8 KB, then cut). */
+void KvPrintFailuref(const KvRun *run, DWORD code, const char *format, ...);
 
 /* UTF-8 <-> UTF-16; 0 when it does not fit or is not valid. */
 int KvToWide(const char *utf8, wchar_t *out, size_t outCount);

@@ -30,19 +30,10 @@ void KvFolderListFree(KvFolderList *list) {
     list->capacity = 0;
 }
 
-static wchar_t *WideOf(const char *path) {
-    wchar_t *wide = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
-    if (wide != NULL && !KvWidePath(path, wide, KV_WPATH)) {
-        HeapFree(GetProcessHeap(), 0, wide);
-        return NULL;
-    }
-    return wide;
-}
-
 static int IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 int KvDeleteFileUtf8(const char *path, DWORD *code) {
-    wchar_t *wide = WideOf(path);
+    wchar_t *wide = KvWideOf(path);
     int ok;
     *code = 0;
     if (wide == NULL) {
@@ -62,7 +53,7 @@ int KvDeleteFileUtf8(const char *path, DWORD *code) {
 }
 
 int KvRemoveFolderUtf8(const char *path, DWORD *code, int *missing) {
-    wchar_t *wide = WideOf(path);
+    wchar_t *wide = KvWideOf(path);
     int ok;
     *code = 0;
     *missing = 0;
@@ -81,7 +72,7 @@ int KvRemoveFolderUtf8(const char *path, DWORD *code, int *missing) {
 
 /* A file, not a folder: a folder standing where a file was recorded is not ours. */
 static int FileExists(const char *path) {
-    wchar_t *wide = WideOf(path);
+    wchar_t *wide = KvWideOf(path);
     DWORD attributes;
     int exists;
     if (wide == NULL) return 0;
@@ -139,8 +130,8 @@ static void UndoBackup(Undo *undo, const char *path, const char *backupPath) {
     wchar_t *to;
     DWORD code = 0;
     if (!FileExists(backupPath)) return; /* a complete installation deleted its backups */
-    from = WideOf(backupPath);
-    to = WideOf(path);
+    from = KvWideOf(backupPath);
+    to = KvWideOf(path);
     if (from == NULL || to == NULL) code = ERROR_FILENAME_EXCED_RANGE;
     /* A shortcut's backup lies in {app}, maybe on another volume than the Start menu. */
     else if (!MoveFileExW(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) code = GetLastError();

@@ -2,6 +2,7 @@
  * a whole file. Portable C99: no I/O, no allocation; never reads past the bytes it is
  * given, and a record that would not read back is never written. */
 #include "journal_format.h"
+#include "product_text.h"
 
 #include <string.h>
 
@@ -19,46 +20,15 @@ const char *KvJournalKindName(KvJournalKind kind) {
     return kKinds[kind].name;
 }
 
-static int IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-static int HexValue(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 static int AllDigits(const char *text, size_t minimum, size_t maximum) {
     size_t length = strlen(text), i;
     if (length < minimum || length > maximum) return 0;
     for (i = 0; i < length; ++i) {
-        if (!IsDigit(text[i])) return 0;
+        if (!KvpIsDigit(text[i])) return 0;
     }
     return 1;
 }
 
-/* Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF): a byte
- * flipped on the disk shows here more often than anywhere else. */
-static int IsUtf8(const unsigned char *s) {
-    while (*s != 0) {
-        unsigned extra = *s >= 0xF0 ? 3u : *s >= 0xE0 ? 2u : 1u, i;
-        uint32_t code = *s & (0x7Fu >> (extra + 1));
-        if (*s < 0x80) {
-            ++s;
-            continue;
-        }
-        if (*s < 0xC2 || *s > 0xF4) return 0;
-        for (i = 1; i <= extra; ++i) {
-            if ((s[i] & 0xC0) != 0x80) return 0;
-            code = (code << 6) | (s[i] & 0x3Fu);
-        }
-        if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
-            return 0;
-        s += extra + 1;
-    }
-    return 1;
-}
 
 static int ParseOld(const char *text, int *exists, uint32_t *type, uint8_t *data, size_t dataCapacity,
                     size_t *dataSize);
@@ -73,7 +43,7 @@ static int FieldsValid(const KvJournalRecord *record) {
     size_t dataSize;
     if ((unsigned)record->kind >= KIND_COUNT || record->fieldCount != kKinds[record->kind].fields) return 0;
     for (i = 0; i < record->fieldCount; ++i) {
-        if (memchr(f[i], '\0', KV_JOURNAL_FIELD) == NULL || !IsUtf8((const unsigned char *)f[i])) return 0;
+        if (memchr(f[i], '\0', KV_JOURNAL_FIELD) == NULL || !KvpIsUtf8((const unsigned char *)f[i])) return 0;
     }
     switch (record->kind) {
     case KV_J_HEADER:
@@ -85,7 +55,7 @@ static int FieldsValid(const KvJournalRecord *record) {
     case KV_J_HASH:
         if (f[0][0] == '\0' || strlen(f[1]) != 64) return 0;
         for (i = 0; i < 64; ++i) {
-            if (HexValue(f[1][i]) < 0) return 0;
+            if (KvpHexDigit(f[1][i]) < 0) return 0;
         }
         return 1;
     case KV_J_BACKUP:
@@ -239,7 +209,7 @@ static int ParseOld(const char *text, int *exists, uint32_t *type, uint8_t *data
     *type = 0;
     *dataSize = 0;
     if (strcmp(text, "-") == 0) return 1;
-    for (; IsDigit(text[digits]); ++digits) {
+    for (; KvpIsDigit(text[digits]); ++digits) {
         number = number * 10 + (uint64_t)(text[digits] - '0');
         if (number > 0xFFFFFFFFu) return 0;
     }
@@ -249,7 +219,7 @@ static int ParseOld(const char *text, int *exists, uint32_t *type, uint8_t *data
     if (hexLength % 2 != 0) return 0;
     if (!checkOnly && hexLength / 2 > dataCapacity) return 0;
     for (i = 0; i < hexLength; i += 2) {
-        int high = HexValue(text[i]), low = HexValue(text[i + 1]);
+        int high = KvpHexDigit(text[i]), low = KvpHexDigit(text[i + 1]);
         if (high < 0 || low < 0) return 0;
         if (!checkOnly) data[i / 2] = (uint8_t)(high * 16 + low);
     }

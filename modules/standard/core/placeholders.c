@@ -240,3 +240,24 @@ int KvpPlaceholderFault(const char *text, char *reason, size_t reasonSize) {
     SayBraceFault(fault, at, length, reason, reasonSize);
     return 1;
 }
+
+int KvpIsUtf8(const unsigned char *s) {
+    while (*s != 0) {
+        unsigned extra = *s >= 0xF0 ? 3u : *s >= 0xE0 ? 2u : 1u, i;
+        uint32_t code = *s & (0x7Fu >> (extra + 1));
+        if (*s < 0x80) {
+            ++s;
+            continue;
+        }
+        if (*s < 0xC2 || *s > 0xF4) return 0;
+        for (i = 1; i <= extra; ++i) {
+            if ((s[i] & 0xC0) != 0x80) return 0;
+            code = (code << 6) | (s[i] & 0x3Fu);
+        }
+        if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
+            return 0;
+        s += extra + 1;
+    }
+    return 1;
+}

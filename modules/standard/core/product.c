@@ -44,28 +44,6 @@ typedef struct Reader {
     size_t problemSize;
 } Reader;
 
-/* Well-formed UTF-8 without overlong forms, surrogates or values past U+10FFFF: the
- * module turns every text into UTF-16, where a broken sequence would change it. */
-static int IsUtf8(const unsigned char *s) {
-    while (*s != 0) {
-        unsigned extra = *s >= 0xF0 ? 3u : *s >= 0xE0 ? 2u : 1u, i;
-        uint32_t code = *s & (0x7Fu >> (extra + 1));
-        if (*s < 0x80) {
-            ++s;
-            continue;
-        }
-        if (*s < 0xC2 || *s > 0xF4) return 0;
-        for (i = 1; i <= extra; ++i) {
-            if ((s[i] & 0xC0) != 0x80) return 0;
-            code = (code << 6) | (s[i] & 0x3Fu);
-        }
-        if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
-            return 0;
-        s += extra + 1;
-    }
-    return 1;
-}
 
 /* Reads key into out. Returns 1 with a value, 0 when it is absent (an empty value counts
  * as absent, as the host's lookup cannot tell them apart), -1 when it is bad. */
@@ -81,7 +59,7 @@ static int Get(Reader *r, const char *key, char out[KV_PRODUCT_TEXT]) {
     }
     if (length == 0) return 0;
     memcpy(out, value, length + 1);
-    if (!IsUtf8((const unsigned char *)out)) {
+    if (!KvpIsUtf8((const unsigned char *)out)) {
         KvpSay(r->problem, r->problemSize, key, ": the value is not UTF-8 text", NULL);
         return -1;
     }

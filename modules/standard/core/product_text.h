@@ -19,6 +19,10 @@ int KvpStartsNoCase(const char *text, const char *prefix);
 int KvpWordIs(const char *text, const char *word);
 int KvpIsDigit(char c);
 int KvpHexDigit(char c);
+/* Well-formed UTF-8 without overlong forms, surrogates or values past U+10FFFF: the
+ * module turns every text into UTF-16, where a broken sequence would change it, and a
+ * byte flipped in a journal on the disk shows here first. */
+int KvpIsUtf8(const unsigned char *s);
 /* text into out, cut before a UTF-8 character and ended with "..." when it does not fit. */
 void KvpDeliverCut(const char *text, size_t length, char *out, size_t outSize);
 /* Joins the pieces (a NULL ends them) into one sentence for problem; returns 0. */
