@@ -104,6 +104,7 @@ void CkelvaneApp::RunWithoutPages() {
     // No pages dialog: /acceptlicence stood for it, or a removal has no licence to accept;
     // either way nobody would read the documents, so they are never loaded.
     engine::win32::LoadSetupDescription();  // ends the run without one
+    if (engine::win32::Uninstalling()) LeaveCurrentFolder();
     if (!engine::win32::Unattended()) ConfirmRemoval();  // the box names the program
     CkelvaneDlg main;
     m_pMainWnd = &main;

@@ -305,13 +305,6 @@ void StartRun(const wchar_t* wideCommandLine) {
     }
     g_uiMode = options.mode;
     g_uninstalling = options.uninstall;
-    if (options.uninstall) {
-        // Started by double-clicking it, the uninstaller's current folder would be the one
-        // it must remove; it reads nothing from there.
-        wchar_t system[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) SetCurrentDirectoryW(system);
-    }
     PublishRunEnvironment(options);
     if (!Unattended()) {
         RefuseADamagedInstaller();
@@ -368,6 +361,14 @@ void FinishRun(bool mainDialogCreated) {
                                                : std::string("The main window could not be created: ")) +
                             NothingDone();
     EndRun(kExitFailed, kExitFailed, why.c_str());
+}
+
+void LeaveCurrentFolder() {
+    // Started by double-clicking it, an uninstaller's current folder is the one it must
+    // remove; once the setup description is read, nothing is read from there.
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) SetCurrentDirectoryW(system);
 }
 
 void ConfirmRemoval() {

@@ -29,6 +29,9 @@ void FinishRun(bool mainDialogCreated);
 // nothing removed. Main thread, before the main dialog.
 void ConfirmRemoval();
 
+// Removals: moves the current folder to the system folder, out of the way of the removal.
+void LeaveCurrentFolder();
+
 // "1.0.0.1": the file version of the program's own version block; "unknown" without one.
 void ProgramVersion(char (&out)[32]);
 
