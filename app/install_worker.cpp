@@ -1,7 +1,8 @@
 // "Install ...": loads the module, fills the call block and starts the worker, which
 // runs the entry, reports, offers the log and ends the process with 512 (unattended,
-// and every removal: 0 or 1603). The UI thread never waits for the worker; the worker
-// reaches the console only through messages.
+// and every removal: 0 or 1603, 3010 or 1638 by the module's outcome, 1641 after a forced
+// restart). The UI thread never waits for the worker; the worker reaches the console
+// only through messages.
 #include "app/kelvane_dlg.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include "engine/win32/install_log.h"
 #include "engine/win32/message_box.h"
 #include "engine/win32/module_host.h"
+#include "engine/win32/payload_api.h"
 #include "engine/win32/print_services.h"
 #include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
@@ -39,6 +41,21 @@ constexpr int kRed = 4;
 constexpr int kNormal = 7;
 
 const char* FailureText() { return Uninstalling() ? "Uninstallation failure." : "Installation failure."; }
+
+const char* ResultText(bool restartNeeded) {
+    if (restartNeeded) {
+        return Uninstalling() ? "Uninstallation finished. Restart the computer to complete it."
+                              : "Installation finished. Restart the computer to complete it.";
+    }
+    return Uninstalling() ? "Uninstallation finished." : "Installation finished.";
+}
+
+// Only runs that end with the deployment codes restart by themselves: an interactive
+// installation tells its user, who chooses the moment.
+uint32_t RestartIfForced(uint32_t code) {
+    if (code != kExitRestartNeeded || !g_forceRestart) return code;
+    return RestartComputer() ? kExitRestartStarted : code;
+}
 
 // Through the print services, so that the /stdout mirror knows red text as such.
 void SetConsoleColor(int color) { setPrintColor(static_cast<uint32_t>(color)); }
@@ -147,9 +164,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     if (outcome.crashed) ReportCrash(outcome);
     const bool succeeded = !outcome.crashed && (outcome.result & 0xFFu) != 0;
 
+    const uint32_t reported = ModuleOutcome();
     // No line break around the result: it continues the module's last console line.
     if (succeeded) {
-        const char* text = Uninstalling() ? "Uninstallation finished." : "Installation finished.";
+        const char* text = ResultText(reported == KELVANE_OUTCOME_RESTART_NEEDED);
         ShowResultText(text);
         AskUser(dialogWindow, text, g_applicationName, kInformationStyle);
     } else {
@@ -166,12 +184,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     if (Unattended()) {
         // The log stays on for the declined question and the closing record.
         AskUser(owner, "View Log install", "Log", kLogQuestionStyle);
-        EndUnattendedRun(succeeded ? kExitSucceeded : kExitFailed, nullptr);
+        EndUnattendedRun(RestartIfForced(UnattendedExitCode(succeeded, reported)), nullptr);
     }
-    const uint32_t code = succeeded ? kExitSucceeded : kExitFailed;
+    const uint32_t code = Uninstalling() ? RestartIfForced(UnattendedExitCode(succeeded, reported)) : 512;
     if (Uninstalling()) {
         // The removal's code is known now; the question only offers the log.
-        char closing[96];
+        char closing[160];
         snprintf(closing, sizeof closing, "Exit code %u: %s", static_cast<unsigned>(code), ExitCodeMeaning(code));
         WriteLogLine(closing);
     }
@@ -183,7 +201,7 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         OpenLogViewer(owner, g_logPath);
     }
     RemovePayloadFolder();
-    ExitProcess(Uninstalling() ? code : 512);
+    ExitProcess(code);
 }
 
 }  // namespace app

@@ -115,6 +115,17 @@ void PublishRunEnvironment(const engine::CommandLineOptions& options) {
     SetEnvironmentVariableW(L"KELVANE_DIR", nullptr);
     _putenv("KELVANE_DIR=");
     if (!options.installDir.empty()) SetEnvironmentVariableW(L"KELVANE_DIR", ToWide(options.installDir).c_str());
+    // Set only when asked; an inherited "1" must not decide a downgrade or close programs.
+    const struct { const char* name; bool on; } flags[] = {
+        {"KELVANE_ALLOW_DOWNGRADE", options.allowDowngrade},
+        {"KELVANE_CLOSE_APPLICATIONS", options.closeApplications},
+    };
+    for (const auto& flag : flags) {
+        char assignment[64];
+        snprintf(assignment, sizeof assignment, "%s=%s", flag.name, flag.on ? "1" : "");
+        SetEnvironmentVariableA(flag.name, flag.on ? "1" : nullptr);
+        _putenv(assignment);
+    }
 }
 
 // The end of the refusal records, for what this run would have done.
@@ -176,6 +187,12 @@ std::string SquattedGuardRecord(const std::string& holder) {
 
 // What the main dialog writes to the log once it has one (interactive runs).
 std::vector<std::string> g_pendingNotes;
+
+// Elevation changes nothing of where a per-user product goes; the log says whose it is.
+constexpr char kUserScopeElevatedRecord[] =
+    "A per-user installer run with administrator rights: it installs for this user only";
+
+bool UserScopeRunElevated() { return g_userScopeStub && RunsAsAdministrator(); }
 
 std::string SystemErrorText(DWORD code) {
     char* text = nullptr;
@@ -253,7 +270,8 @@ engine::CommandLineParse ParseOrEnd(const wchar_t* wideLine, std::string& comman
         // Without a switch the line is ignored, as it always was, whatever it holds.
         const engine::CommandLineOptions& o = parse.options;
         if (parse.ok && o.mode == engine::UiMode::full && !o.acceptLicence && !o.mirrorToStdout && !o.help &&
-            !o.uninstall && o.logPath.empty() && o.answersPath.empty() && o.installDir.empty()) {
+            !o.uninstall && o.logPath.empty() && o.answersPath.empty() && o.installDir.empty() &&
+            !o.allowDowngrade && !o.closeApplications && !o.forceRestart) {
             return parse;
         }
         parse.ok = false;
@@ -305,6 +323,7 @@ void StartRun(const wchar_t* wideCommandLine) {
     }
     g_uiMode = options.mode;
     g_uninstalling = options.uninstall;
+    g_forceRestart = options.forceRestart;
     PublishRunEnvironment(options);
     if (!Unattended()) {
         RefuseADamagedInstaller();
@@ -312,12 +331,17 @@ void StartRun(const wchar_t* wideCommandLine) {
         // meanwhile stays out; it never refuses to run itself.
         std::string holder;
         if (TakeRunGuard(holder) == RunGuard::squatted) g_pendingNotes.push_back(SquattedGuardRecord(holder));
+        if (UserScopeRunElevated()) g_pendingNotes.push_back(kUserScopeElevatedRecord);
         const std::string copyFailure = OpenTheLogCopy(options.logPath);
         if (!copyFailure.empty()) g_pendingNotes.push_back(copyFailure);
         return;
     }
 
     OpenUnattendedLog(options, commandLine);
+    if (UserScopeRunElevated()) {
+        WriteLogLine(kUserScopeElevatedRecord);
+        MirrorNote(kUserScopeElevatedRecord);
+    }
     RefuseADamagedInstaller();
     if (engine::NeedsLicenceAcceptance(options) && !options.acceptLicence) {
         EndUnattendedRun(kExitLicenceNotAccepted,

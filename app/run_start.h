@@ -6,7 +6,8 @@
 namespace app {
 
 // Reads commandLine (as GetCommandLineW gives it) and prepares the run it asks for,
-// KELVANE_UI, KELVANE_ACTION and KELVANE_DIR for the module among it.
+// KELVANE_UI, KELVANE_ACTION, KELVANE_DIR, KELVANE_ALLOW_DOWNGRADE and
+// KELVANE_CLOSE_APPLICATIONS for the module among it.
 // Ends the process for /? (0), a bad command line (87: a bad switch, plain words beside
 // /quiet or /passive, text that is not valid UTF-16), a damaged one-file installer
 // (1603) and, unattended, when an installation's licence was not accepted (1602),

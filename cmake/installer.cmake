@@ -36,7 +36,9 @@
 #                         [SIGN_CERT <pem> SIGN_KEY <pem> [TIMESTAMP_URL <url>]])
 #
 # setup.ini is written when configuring from the product's NAME and VERSION; a missing
-# document is the short RTF text kelvane-pack makes. The archive holds the module target
+# document is the short RTF text kelvane-pack makes. SCOPE=user builds the installer and
+# its uninstaller from the per-user stub's target kelvane-user instead of kelvane, as
+# kelvane-pack then takes kelvane-user.exe. The archive holds the module target
 # kelvane-standard, the product file, folders.ini (the empty folders of PAYLOAD_DIR), the
 # uninstaller <target>-uninstall (built from the same sources, carrying that setup.ini
 # alone, signed too) and PAYLOAD_DIR's tree under payload/<PAYLOAD>/. The tree is listed
@@ -64,6 +66,7 @@ function(kelvane_add_installer)
 PAYLOAD_DIR"
     "FILES;PAYLOAD" ${ARGN})
   set(generated_texts)
+  set(stub_target kelvane)
   if(K_PRODUCT OR K_PAYLOAD_DIR)
     _kelvane_product_texts()
   endif()
@@ -75,8 +78,8 @@ PAYLOAD_DIR"
   if(K_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): unexpected arguments ${K_UNPARSED_ARGUMENTS}")
   endif()
-  if(NOT TARGET kelvane)
-    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): the kelvane program target must be defined first")
+  if(NOT TARGET ${stub_target})
+    message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): the ${stub_target} program target must be defined first")
   endif()
   if(K_EMBED AND NOT K_MODULE AND NOT K_PRODUCT)
     message(FATAL_ERROR "kelvane_add_installer(${K_NAME}): EMBED needs MODULE, the installer loads it from the archive")
@@ -102,15 +105,17 @@ PAYLOAD_DIR"
     endif()
   endif()
 
-  # The program's own sources (its compiled resources among them), libraries and include
-  # folders, whatever they are today; a second resource script adds the three texts, and
-  # the linker merges both into one resource section.
-  get_target_property(program_sources kelvane SOURCES)
-  get_target_property(program_dir kelvane SOURCE_DIR)
-  get_target_property(program_binary_dir kelvane BINARY_DIR)
-  get_target_property(program_libraries kelvane LINK_LIBRARIES)
-  get_target_property(program_includes kelvane INCLUDE_DIRECTORIES)
-  get_target_property(program_stamp kelvane KELVANE_BUILD_STAMP_SOURCE)
+  # The program's own sources (its compiled resources among them), libraries, include
+  # folders and definitions (the per-user stub's pick its manifest), whatever they are
+  # today; a second resource script adds the three texts, and the linker merges both into
+  # one resource section.
+  get_target_property(program_sources ${stub_target} SOURCES)
+  get_target_property(program_dir ${stub_target} SOURCE_DIR)
+  get_target_property(program_binary_dir ${stub_target} BINARY_DIR)
+  get_target_property(program_libraries ${stub_target} LINK_LIBRARIES)
+  get_target_property(program_includes ${stub_target} INCLUDE_DIRECTORIES)
+  get_target_property(program_definitions ${stub_target} COMPILE_DEFINITIONS)
+  get_target_property(program_stamp ${stub_target} KELVANE_BUILD_STAMP_SOURCE)
   set(sources)
   foreach(source IN LISTS program_sources)
     if(source STREQUAL program_stamp)
@@ -164,10 +169,13 @@ ${embedded}")
 
   enable_language(RC)
   add_executable(${K_NAME} WIN32 ${sources} ${rc})
-  add_dependencies(${K_NAME} kelvane)  # generated sources of the program are built there
+  add_dependencies(${K_NAME} ${stub_target})  # generated sources of the program are built there
   target_link_libraries(${K_NAME} PRIVATE ${program_libraries})
   if(program_includes)
     target_include_directories(${K_NAME} PRIVATE ${program_includes})
+  endif()
+  if(program_definitions)
+    target_compile_definitions(${K_NAME} PRIVATE ${program_definitions})
   endif()
   set_target_properties(${K_NAME} PROPERTIES OUTPUT_NAME ${K_OUTPUT_NAME}
     RUNTIME_OUTPUT_DIRECTORY ${K_OUTPUT_DIRECTORY})
@@ -263,13 +271,14 @@ macro(_kelvane_product_texts)
   set(product_NAME "")
   set(product_VERSION "")
   set(product_PAYLOAD "app")
+  set(product_SCOPE "machine")
   set(product_seen)
   file(STRINGS ${K_PRODUCT} product_lines)  # drops the CRs; the host tool checks the line ends
   foreach(line IN LISTS product_lines)
     if(line MATCHES "^([^=]*)=(.*)$")
       string(TOUPPER "${CMAKE_MATCH_1}" key)
       set(value "${CMAKE_MATCH_2}")
-      if(key MATCHES "^(NAME|VERSION|PAYLOAD)$" AND NOT key IN_LIST product_seen)
+      if(key MATCHES "^(NAME|VERSION|PAYLOAD|SCOPE)$" AND NOT key IN_LIST product_seen)
         list(APPEND product_seen ${key})
         set(product_${key} "${value}")
       endif()
@@ -281,6 +290,11 @@ macro(_kelvane_product_texts)
                           "character that CMake cannot carry (; [ ] \\); kelvane-pack --product reads it")
     endif()
   endforeach()
+  # Any other SCOPE value is the host tool's to refuse, with the core's sentence.
+  string(TOLOWER "${product_SCOPE}" product_SCOPE)
+  if(product_SCOPE STREQUAL "user")
+    set(stub_target kelvane-user)
+  endif()
   set(K_SETUP_INI ${CMAKE_CURRENT_BINARY_DIR}/${K_NAME}_setup.ini)
   _kelvane_write_if_changed(${K_SETUP_INI}
     "[setup]\r\n${product_NAME}\r\n${product_VERSION}\r\nstandard\r\nkelvane-standard.dll\r\n")
@@ -311,10 +325,13 @@ LANGUAGE 0, 0
 ")
   set_property(SOURCE ${uninstaller_rc} APPEND PROPERTY OBJECT_DEPENDS ${K_SETUP_INI})
   add_executable(${uninstaller} WIN32 ${sources} ${uninstaller_rc})
-  add_dependencies(${uninstaller} kelvane)
+  add_dependencies(${uninstaller} ${stub_target})
   target_link_libraries(${uninstaller} PRIVATE ${program_libraries})
   if(program_includes)
     target_include_directories(${uninstaller} PRIVATE ${program_includes})
+  endif()
+  if(program_definitions)
+    target_compile_definitions(${uninstaller} PRIVATE ${program_definitions})
   endif()
   set_target_properties(${uninstaller} PROPERTIES OUTPUT_NAME uninstall
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${uninstaller})
@@ -371,13 +388,13 @@ endmacro()
 # Writes text (given with its CRs) only when the file would change, so that configuring
 # again rebuilds nothing that did not change.
 function(_kelvane_write_if_changed path text)
-  set(old "")
   if(EXISTS "${path}")
     file(READ "${path}" old)
+    if(old STREQUAL text)
+      return()
+    endif()
   endif()
-  if(NOT old STREQUAL text)
-    file(WRITE "${path}" "${text}")
-  endif()
+  file(WRITE "${path}" "${text}")  # an empty text too: the archive's command depends on the file
 endfunction()
 
 # Authenticode signing after every link of <target>: osslsigncode writes a signed copy,

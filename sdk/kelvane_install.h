@@ -40,7 +40,7 @@ extern "C" {
 #define KELVANE_UI_VARIABLE "KELVANE_UI"
 
 /* Set the same way, before the module is loaded, whatever the caller's environment held
- * under these names. Read both with GetEnvironmentVariableW, never with getenv: the host
+ * under these names. Read them with GetEnvironmentVariableW, never with getenv: the host
  * sets KELVANE_DIR in the process environment only, as UTF-16.
  * KELVANE_ACTION: "install", or "uninstall" when the program was started with
  *   /uninstall (no pages were shown, and an interactive run was confirmed in a box).
@@ -50,6 +50,12 @@ extern "C" {
  *   module that offers a choice of folder needs to read it. */
 #define KELVANE_ACTION_VARIABLE "KELVANE_ACTION"
 #define KELVANE_DIR_VARIABLE "KELVANE_DIR"
+
+/* "1" with /allowdowngrade (an older version may replace a newer one) and with
+ * /closeapplications (programs holding files to be replaced may be closed unattended);
+ * absent otherwise, never inherited. Read as KELVANE_ACTION. */
+#define KELVANE_ALLOW_DOWNGRADE_VARIABLE "KELVANE_ALLOW_DOWNGRADE"
+#define KELVANE_CLOSE_APPLICATIONS_VARIABLE "KELVANE_CLOSE_APPLICATIONS"
 
 /* DLLs beside the module. The host, which may run elevated, searches only the system
  * folder for DLLs named without a path. The module's static imports are still found

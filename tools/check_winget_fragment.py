@@ -55,9 +55,13 @@ SHA256 = re.compile(r"^[A-Fa-f0-9]{64}$")
 RETURN_CODE_RANGE = (-2147483648, 4294967295)
 
 # What kelvane's exit codes mean to winget; a wrong word here misleads every administrator.
-RESPONSES = {1602: "cancelledByUser", 1603: "contactSupport", 1618: "installInProgress"}
+# 1638 comes only from a refused downgrade: winget's "a higher version is installed".
+RESPONSES = {1602: "cancelledByUser", 1603: "contactSupport", 1618: "installInProgress", 1638: "downgrade"}
+# winget's defaults already mean these; a manifest may leave them out, but not map them otherwise.
+DEFAULT_RESPONSES = {3010: "rebootRequiredToFinish", 1641: "rebootInitiated"}
 # kelvane's switches; any other word with a / or - prefix ends the run with exit code 87.
-SWITCHES = {"quiet", "passive", "acceptlicence", "acceptlicense", "stdout", "?", "help", "uninstall"}
+SWITCHES = {"quiet", "passive", "acceptlicence", "acceptlicense", "stdout", "?", "help", "uninstall",
+            "allowdowngrade", "closeapplications", "norestart", "forcerestart"}
 VALUED_SWITCHES = {"log", "answers", "dir"}
 
 
@@ -344,6 +348,10 @@ def check_kelvane(root, problems):
             if code not in mapped:
                 problems.append(f"{where}: return code {code} is not mapped")
             elif mapped[code] != response:
+                problems.append(f"{where}: return code {code} is mapped to {mapped[code]}, "
+                                f"not {response}")
+        for code, response in DEFAULT_RESPONSES.items():
+            if code in mapped and mapped[code] != response:
                 problems.append(f"{where}: return code {code} is mapped to {mapped[code]}, "
                                 f"not {response}")
 

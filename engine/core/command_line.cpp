@@ -9,7 +9,10 @@ namespace engine {
 
 namespace {
 
-enum class Switch : uint8_t { quiet, passive, acceptLicence, toStdout, help, log, answers, dir, uninstall };
+enum class Switch : uint8_t {
+    quiet, passive, acceptLicence, toStdout, help, log, answers, dir, uninstall,
+    allowDowngrade, closeApplications, noRestart, forceRestart
+};
 
 struct SwitchName {
     const char* name;  // lower case, without the prefix
@@ -29,6 +32,10 @@ constexpr SwitchName kSwitches[] = {
     {"answers", Switch::answers, true},
     {"dir", Switch::dir, true},
     {"uninstall", Switch::uninstall, false},
+    {"allowdowngrade", Switch::allowDowngrade, false},
+    {"closeapplications", Switch::closeApplications, false},
+    {"norestart", Switch::noRestart, false},
+    {"forcerestart", Switch::forceRestart, false},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -113,7 +120,7 @@ const char* SplitWord(const char* p, std::string& word) {
 
 // Applies one well-formed switch; returns the error sentence, empty when it applied.
 std::string Apply(const SwitchName& entry, const std::string& word, std::string value,
-                  CommandLineOptions& options, std::string& modeWord) {
+                  CommandLineOptions& options, std::string& modeWord, std::string& restartWord) {
     switch (entry.which) {
     case Switch::quiet:
     case Switch::passive: {
@@ -132,6 +139,19 @@ std::string Apply(const SwitchName& entry, const std::string& word, std::string 
     case Switch::answers: options.answersPath = std::move(value); return std::string();
     case Switch::dir: options.installDir = std::move(value); return std::string();
     case Switch::uninstall: options.uninstall = true; return std::string();
+    case Switch::allowDowngrade: options.allowDowngrade = true; return std::string();
+    case Switch::closeApplications: options.closeApplications = true; return std::string();
+    case Switch::noRestart:
+    case Switch::forceRestart: {
+        // Which one won would be a guess about a restart nobody may undo.
+        const bool force = entry.which == Switch::forceRestart;
+        if (!restartWord.empty() && force != options.forceRestart) {
+            return "Conflicting switches: " + restartWord + " and " + word;
+        }
+        options.forceRestart = force;
+        if (restartWord.empty()) restartWord = word;
+        return std::string();
+    }
     }
     return std::string();
 }
@@ -165,6 +185,7 @@ CommandLineParse ParseCommandLine(const char* text) {
     CommandLineParse parse;
     const std::vector<std::string> words = SplitCommandLine(text);
     std::string modeWord;  // the word that chose quiet or passive, for the conflict sentence
+    std::string restartWord;  // likewise for /norestart or /forcerestart
     const bool unattended = AnyWordNamesUnattendedMode(words);
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -183,7 +204,8 @@ CommandLineParse ParseCommandLine(const char* text) {
         } else if (!entry->takesValue && hasValue) {
             error = "Switch takes no value: " + word;
         } else {
-            error = Apply(*entry, word, hasValue ? word.substr(equals + 1) : std::string(), parse.options, modeWord);
+            error = Apply(*entry, word, hasValue ? word.substr(equals + 1) : std::string(), parse.options, modeWord,
+                          restartWord);
         }
         if (!error.empty()) {
             // Options from before the bad word are dropped: nobody may act on half a command line.
@@ -213,12 +235,19 @@ const char kUsageText[] =
     "  /answers=FILE   lines for the input fields, in order\r\n"
     "  /dir=PATH       install into PATH (installers that offer it)\r\n"
     "  /uninstall      remove what this installer's product installed\r\n"
+    "  /allowdowngrade  install over a newer version of the product\r\n"
+    "  /closeapplications  close the programs that hold files to be replaced\r\n"
+    "  /norestart      never restart the computer (the default)\r\n"
+    "  /forcerestart   restart the computer when the run needs it (exit code 1641)\r\n"
     "  /?, /help       this text\r\n"
     "Exit codes:\r\n"
     "  0     success\r\n"
     "  1602  licence not accepted\r\n"
     "  1603  installation failed\r\n"
     "  1618  another installation is running\r\n"
+    "  1638  another version of this product is installed\r\n"
+    "  3010  success; a restart is needed to complete it\r\n"
+    "  1641  success; the computer is being restarted\r\n"
     "  87    bad command line\r\n";
 
 }  // namespace engine

@@ -23,6 +23,9 @@ struct CommandLineOptions {
     std::string answersPath;      // /answers=FILE, empty when not given
     std::string installDir;       // /dir=PATH, empty when not given
     bool uninstall = false;       // /uninstall
+    bool allowDowngrade = false;  // /allowdowngrade
+    bool closeApplications = false;  // /closeapplications
+    bool forceRestart = false;    // /forcerestart; /norestart, the default, leaves it false
 };
 
 struct CommandLineParse {

@@ -18,6 +18,7 @@ namespace engine::win32 {
 namespace {
 
 volatile TaskbarProgress g_taskbar = nullptr;
+volatile LONG g_outcome = 0;
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -188,8 +189,14 @@ void KELVANE_CDECL SetProgress(uint32_t state, uint64_t done, uint64_t total) {
     if (sink != nullptr) sink(state, done, total);
 }
 
+void KELVANE_CDECL SetOutcome(uint32_t outcome) { InterlockedExchange(&g_outcome, static_cast<LONG>(outcome)); }
+
 const KelvanePayloadApi kApi = {sizeof(KelvanePayloadApi), KELVANE_PAYLOAD_API_VERSION, ListEntries, Extract,
-                                SetProgress};
+                                SetProgress, SetOutcome};
+// A version-1 module may copy its record by the size it was built with: this one's ends
+// where that record ended, and it never reads past it.
+const KelvanePayloadApi kApiVersion1 = {static_cast<uint32_t>(offsetof(KelvanePayloadApi, setOutcome)), 1,
+                                        ListEntries, Extract, SetProgress, nullptr};
 
 }  // namespace
 
@@ -279,9 +286,11 @@ bool ExtractFromArchive(const uint8_t* data, size_t size, const ArchiveIndex& ar
 }
 
 const KelvanePayloadApi* PayloadApi(uint32_t version) {
-    if (version != KELVANE_PAYLOAD_API_VERSION) return nullptr;
-    return &kApi;
+    if (version == 1) return &kApiVersion1;
+    return version == KELVANE_PAYLOAD_API_VERSION ? &kApi : nullptr;
 }
+
+uint32_t ModuleOutcome() { return static_cast<uint32_t>(InterlockedCompareExchange(&g_outcome, 0, 0)); }
 
 void SetTaskbarProgress(TaskbarProgress sink) { g_taskbar = sink; }
 

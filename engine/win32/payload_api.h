@@ -12,9 +12,13 @@
 
 namespace engine::win32 {
 
-// The extension of that version, or null when this host offers no such version. Without
-// a payload it lists nothing and extracts nothing. Any thread, after the start-up check.
+// The extension of that version (1 or 2; 1 without setOutcome, its size saying so), or
+// null when this host offers no such version. Without a payload it lists nothing and
+// extracts nothing. Any thread, after the start-up check.
 const KelvanePayloadApi* PayloadApi(uint32_t version);
+
+// What the module last gave setOutcome; 0 when nothing. Any thread.
+uint32_t ModuleOutcome();
 
 // The extension's work on any archive ReadArchive accepted; the functions it publishes
 // pass the embedded one. As listEntries and extract in sdk/kelvane_payload.h, with the

@@ -12,15 +12,13 @@
 /* Larger than any journal of an installation; a bigger file is no journal of ours. */
 #define KV_JOURNAL_MAX_BYTES (512u * 1024u * 1024u)
 
-static void JournalPath(const KvRun *run, char *out, size_t outSize) {
-    if (!KvJoin(out, outSize, run->uninstallFolder, KV_JOURNAL_FILE_NAME)) out[0] = '\0';
-}
+int KvJournalCreate(KvRun *run) { return KvJournalCreateNamed(run, KV_JOURNAL_FILE_NAME); }
 
-int KvJournalCreate(KvRun *run) {
+int KvJournalCreateNamed(KvRun *run, const char *fileName) {
     char path[KV_PRODUCT_PATH];
     wchar_t *wide = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
     DWORD code = ERROR_FILENAME_EXCED_RANGE;
-    JournalPath(run, path, sizeof path);
+    if (!KvJoin(path, sizeof path, run->uninstallFolder, fileName)) path[0] = '\0';
     run->journal = INVALID_HANDLE_VALUE;
     if (wide != NULL && path[0] != '\0' && KvWidePath(path, wide, KV_WPATH)) {
         /* Never an old journal's tail: the caller undid and deleted any it found. */
@@ -34,7 +32,8 @@ int KvJournalCreate(KvRun *run) {
         return 0;
     }
     return KvJournalAppendTexts(run, KV_J_HEADER, "1", (const char *)NULL) &&
-           KvJournalAppendTexts(run, KV_J_PRODUCT, run->product.productId, run->product.version, run->app, "machine",
+           KvJournalAppendTexts(run, KV_J_PRODUCT, run->product.productId, run->product.version, run->app,
+                                KvScopeName(run),
                                 (const char *)NULL);
 }
 
@@ -114,6 +113,10 @@ int KvJournalAppendTexts(KvRun *run, KvJournalKind kind, ...) {
 
 static int NoteRecord(void *context, const KvJournalRecord *record) {
     KvJournalFile *journal = (KvJournalFile *)context;
+    /* Every complete line is a record (or the journal is refused): the count is the line's index. */
+    const size_t index = journal->lineCount++;
+    if (record->kind == KV_J_PRODUCT && ++journal->productRecords == 2) journal->ownStepsFrom = index;
+    if (record->kind == KV_J_PRODUCT && journal->productRecords == 3) journal->failureOnlyFrom = index;
     if (record->kind == KV_J_END) journal->complete = 1;
     if (record->kind == KV_J_PRODUCT && !journal->hasProduct && record->fieldCount >= 3) {
         journal->hasProduct = 1;
@@ -191,7 +194,9 @@ int KvJournalLoad(const KvRun *run, const char *path, KvJournalFile *journal, in
         KvPrintf(run, KV_COLOR_FAILURE, "(%s)", path);
         return 0;
     }
+    journal->failureOnlyFrom = (size_t)-1;
     records = KvWalkJournal(journal->bytes, journal->size, NoteRecord, journal, &journal->cut);
+    journal->lineCount = 0; /* IndexLines counts them again */
     if (records < 0 || !journal->hasProduct) {
         KvJournalFree(journal);
         KvPrintFailure(run, "The installation's journal is damaged: nothing of it can be trusted, nothing is changed",

@@ -101,23 +101,29 @@ int KvToUtf8(const wchar_t *wide, char *out, size_t outSize) {
     return count != 0;
 }
 
-/* The six known folders, asked only when a text names them. */
+#define KNOWN_FOLDERS 9
+
+/* The known folders, asked only when a text names them. */
 typedef struct FolderCache {
-    char paths[6][KV_PRODUCT_PATH];
-    int asked[6];
+    char paths[KNOWN_FOLDERS][KV_PRODUCT_PATH];
+    int asked[KNOWN_FOLDERS];
 } FolderCache;
 
-static const char *const kFolderNames[6] = {"ProgramFiles", "CommonStartMenu", "CommonDesktop",
-                                            "CommonAppData", "Windows", "System"};
+static const char *const kFolderNames[KNOWN_FOLDERS] = {
+    "ProgramFiles", "CommonStartMenu", "CommonDesktop", "CommonAppData", "Windows",
+    "System",       "LocalAppData",    "UserStartMenu", "UserDesktop"};
 /* ProgramFiles is the process's own: "Program Files (x86)" for a 32-bit module on 64-bit
- * Windows, where its files belong. */
-static const int kFolderIds[6] = {CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY,
-                                  CSIDL_COMMON_APPDATA, CSIDL_WINDOWS, CSIDL_SYSTEM};
+ * Windows, where its files belong. The last three are the running user's: a per-user
+ * product's (the core keeps them from machine products). */
+static const int kFolderIds[KNOWN_FOLDERS] = {
+    CSIDL_PROGRAM_FILES, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_APPDATA, CSIDL_WINDOWS, CSIDL_SYSTEM,
+    CSIDL_LOCAL_APPDATA, CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY};
 
 static const char *KnownFolder(void *context, const char *canonicalName) {
     FolderCache *cache = (FolderCache *)context;
     unsigned i;
-    for (i = 0; i < 6; ++i) {
+    for (i = 0; i < KNOWN_FOLDERS; ++i) {
         wchar_t wide[MAX_PATH];
         if (strcmp(canonicalName, kFolderNames[i]) != 0) continue;
         if (!cache->asked[i]) {

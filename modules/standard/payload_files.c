@@ -1,10 +1,12 @@
 /* The files of an installation: the payload listed and extracted through the host's
- * payload extension, folders made, files that stood in the way kept aside, each file's
- * SHA-256 taken from the disk, the empty folders and the uninstaller's own files.
- * Every step is journalled before it is taken; nothing is written outside {app}. */
+ * payload extension, folders made, files that stood in the way kept aside (or, held by a
+ * program, replaced at the restart), each file's SHA-256 taken from the disk, the empty
+ * folders and the uninstaller's own files. Every step is journalled before it is taken;
+ * nothing is written outside {app}. */
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -15,6 +17,10 @@
 #define KV_LARGE_FILE (4u * 1024u * 1024u)
 #define KV_HASH_CHUNK (1u << 20)
 
+/* A version-1 record ends where setOutcome would begin. */
+#define KV_PAYLOAD_V1_SIZE offsetof(KelvanePayloadApi, setOutcome)
+
+/* Version 2 where the host offers it, else version 1: an older host still installs. */
 static const KelvanePayloadApi *Api(void) {
     static const KelvanePayloadApi *api;
     static LONG asked;
@@ -22,9 +28,15 @@ static const KelvanePayloadApi *Api(void) {
         KelvaneGetPayloadApi get =
             (KelvaneGetPayloadApi)(void (*)(void))GetProcAddress(GetModuleHandleW(NULL), KELVANE_PAYLOAD_EXPORT);
         const KelvanePayloadApi *found = get != NULL ? get(KELVANE_PAYLOAD_API_VERSION) : NULL;
-        api = found != NULL && found->size >= sizeof(KelvanePayloadApi) ? found : NULL;
+        if (found == NULL && get != NULL) found = get(1);
+        api = found != NULL && found->size >= KV_PAYLOAD_V1_SIZE ? found : NULL;
     }
     return api;
+}
+
+void KvSetOutcome(uint32_t outcome) {
+    const KelvanePayloadApi *api = Api();
+    if (api != NULL && api->size >= sizeof(KelvanePayloadApi) && api->setOutcome != NULL) api->setOutcome(outcome);
 }
 
 void KvTaskbarProgress(uint32_t state, uint64_t done, uint64_t total) {
@@ -290,7 +302,22 @@ static int HashFile(Installing *installing, const wchar_t *wide, char *hex, DWOR
     return ok;
 }
 
-/* What stands at path is moved into {app}\uninstall\backup\<n>, journalled first. */
+/* Whether a program holds path so that it cannot be moved: opened as the move would open it. */
+static int HeldOpen(const char *path) {
+    wchar_t *wide = KvWideOf(path);
+    HANDLE file;
+    DWORD code = 0;
+    if (wide == NULL) return 0;
+    file = CreateFileW(wide, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) code = GetLastError();
+    else CloseHandle(file);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+/* What stands at path is moved into {app}\uninstall\backup\<n>, journalled first. 1 when
+ * moved; -1, printing nothing, when a program holds it; 0 after a printed failure. */
 static int KeepAside(Installing *installing, const char *path) {
     KvRun *run = installing->run;
     char folder[KV_PRODUCT_PATH];
@@ -299,6 +326,9 @@ static int KeepAside(Installing *installing, const char *path) {
     wchar_t *from = NULL;
     wchar_t *to = NULL;
     DWORD code = 0;
+    /* Asked before any backup record: one naming a file that never came would free its name
+     * for the next file kept aside, and undo could put that one back here. */
+    if (HeldOpen(path)) return -1;
     if (!KvJoin(folder, sizeof folder, run->uninstallFolder, KV_BACKUP_FOLDER_NAME) ||
         !KvMakeFolders(run, folder, NULL)) {
         return 0;
@@ -323,6 +353,48 @@ static int KeepAside(Installing *installing, const char *path) {
     return 1;
 }
 
+/* The new file of a path a program holds: written beside it as "<name>.kvnew" (journalled
+ * first, so undo deletes it), then moved over it by the system at the restart. The journal
+ * keeps no file record for path: undoing one would delete the old file still in use. */
+static int Stage(Installing *installing, const char *path, FileWriter write, void *context) {
+    KvRun *run = installing->run;
+    char staged[KV_PRODUCT_PATH];
+    char hex[65];
+    wchar_t *from;
+    wchar_t *to;
+    DWORD code = 0;
+    unsigned n = 1;
+    int ok;
+    int fits = snprintf(staged, sizeof staged, "%s.kvnew", path) < (int)sizeof staged;
+    while (fits && AttributesOf(staged) != INVALID_FILE_ATTRIBUTES) {
+        fits = ++n < 1000 && snprintf(staged, sizeof staged, "%s.%u.kvnew", path, n) < (int)sizeof staged;
+    }
+    if (!fits) {
+        KvPrintf(run, KV_COLOR_FAILURE, "Cannot install %s: it is in use, and no name beside it is free", path);
+        return 0;
+    }
+    if (!KvJournalAppendTexts(run, KV_J_STAGED, path, staged, (const char *)NULL)) return 0;
+    KvPrintf(run, KV_COLOR_WARNING, "In use: %s (the new file waits beside it for a restart)", path);
+    from = KvWideOf(staged);
+    to = KvWideOf(path);
+    ok = from != NULL && to != NULL && write(run, context, from, staged);
+    if (ok && !HashFile(installing, from, hex, &code)) {
+        KvPrintFailure(run, "Cannot read back the installed file", code);
+        KvPrintf(run, KV_COLOR_FAILURE, "(%s)", staged);
+        ok = 0;
+    }
+    ok = ok && KvJournalAppendTexts(run, KV_J_HASH, path, hex, (const char *)NULL);
+    if (ok && !MoveFileExW(from, to, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+        KvPrintFailure(run, "Cannot schedule the replacement of a file in use for the restart", GetLastError());
+        KvPrintf(run, KV_COLOR_FAILURE, "(%s)", path);
+        ok = 0;
+    }
+    if (from != NULL) HeapFree(GetProcessHeap(), 0, from);
+    if (to != NULL) HeapFree(GetProcessHeap(), 0, to);
+    if (ok) KvNeedRestart(run, path);
+    return ok;
+}
+
 static int PlaceFile(Installing *installing, const char *path, uint64_t size, FileWriter write, void *context) {
     KvRun *run = installing->run;
     char parent[KV_PRODUCT_PATH];
@@ -339,7 +411,11 @@ static int PlaceFile(Installing *installing, const char *path, uint64_t size, Fi
         KvPrintf(run, KV_COLOR_FAILURE, "Cannot install %s: a folder stands where the file goes", path);
         return 0;
     }
-    if (attributes != INVALID_FILE_ATTRIBUTES && !KeepAside(installing, path)) return 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const int aside = KeepAside(installing, path);
+        if (aside < 0) return Stage(installing, path, write, context);
+        if (aside == 0) return 0;
+    }
     KvFormatUnsigned(sizeText, sizeof sizeText, size);
     if (!KvJournalAppendTexts(run, KV_J_FILE, path, sizeText, (const char *)NULL)) return 0;
     wide = KvWideOf(path);
@@ -389,6 +465,39 @@ static int ExtractWriter(KvRun *run, void *context, const wchar_t *destination, 
     return 0;
 }
 
+/* The files the payload replaces, asked about once before the first is touched: the
+ * Restart Manager also names programs that run them, which a move alone would not notice. */
+static int CheckReplacedFiles(KvRun *run, const KvPayload *payload) {
+    KvFolderList existing;
+    const char **paths = NULL;
+    char path[KV_PRODUCT_PATH];
+    unsigned i;
+    int result = KV_INUSE_FREE;
+    if (KvFilesInUseChecked(run)) return 1; /* asked once a run */
+    memset(&existing, 0, sizeof existing);
+    for (i = 0; i < payload->count; ++i) {
+        DWORD attributes;
+        if (!KvJoin(path, sizeof path, run->app, payload->entries[i].relative)) continue;
+        attributes = AttributesOf(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (!KvFolderListAdd(&existing, path)) break; /* out of memory: the moves still find what is held */
+    }
+    if (existing.count > 0) {
+        paths = (const char **)HeapAlloc(GetProcessHeap(), 0, existing.count * sizeof(const char *));
+    }
+    if (paths != NULL) {
+        for (i = 0; i < existing.count; ++i) paths[i] = existing.paths[i];
+        result = KvCheckFilesInUse(run, paths, existing.count);
+        HeapFree(GetProcessHeap(), 0, (void *)paths);
+    }
+    KvFolderListFree(&existing);
+    if (result == KV_INUSE_CANCEL) {
+        KvPrintFailure(run, "Stopped: programs hold files that the installation replaces", 0);
+        return 0;
+    }
+    return 1;
+}
+
 int KvInstallPayload(KvRun *run, const KvPayload *payload) {
     Installing installing;
     char folder[KV_PRODUCT_TEXT + 16];
@@ -400,6 +509,7 @@ int KvInstallPayload(KvRun *run, const KvPayload *payload) {
     installing.run = run;
     installing.bytesTotal = payload->bytes;
     PayloadFolder(run, folder, sizeof folder);
+    if (!CheckReplacedFiles(run, payload)) return 0;
     for (i = 0; ok && i < payload->count; ++i) {
         const KvPayloadEntry *entry = &payload->entries[i];
         Extracting extracting;

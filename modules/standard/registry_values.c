@@ -1,6 +1,7 @@
-/* The standard module's registry work: the product's REGn values, its machine PATH
- * entry and its installed-apps entry, each journalled before it is written, and their
- * undo. Uses the process's own registry view; never changes what it has not recorded. */
+/* The standard module's registry work: the product's REGn values, its PATH entry and its
+ * installed-apps entry (the machine's, or the user's own for a per-user product), each
+ * journalled before it is written, and their undo. Uses the process's own registry view;
+ * never changes what it has not recorded. */
 #include <windows.h>
 
 #include <stdarg.h>
@@ -12,6 +13,7 @@
 
 #define END_TEXTS ((const char *)NULL)
 #define ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
+#define USER_ENVIRONMENT_KEY L"Environment"
 #define ENVIRONMENT_NAME L"Path"
 #define APPS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 /* An expanded value: a product text with {app} and known folders in it. */
@@ -253,9 +255,20 @@ static int FindEntry(const wchar_t *list, size_t length, const wchar_t *entry, s
     return found;
 }
 
-/* The machine's Path as UTF-16 text (malloc'ed, ended) with its type. A missing value
- * reads as empty, REG_EXPAND_SZ, as the system makes it. */
-static LONG ReadMachinePath(HKEY environment, wchar_t **text, size_t *length, DWORD *type) {
+/* The environment whose Path the product extends: the machine's, or for a per-user product
+ * the user's own, which the system appends to the machine's and which needs no rights. */
+static LONG OpenEnvironment(const KvRun *run, HKEY *environment) {
+    if (!run->product.userScope)
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, environment);
+    return RegCreateKeyExW(HKEY_CURRENT_USER, USER_ENVIRONMENT_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
+                           KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, environment, NULL);
+}
+
+static const char *PathOwner(const KvRun *run) { return run->product.userScope ? "user's" : "machine's"; }
+
+/* The Path as UTF-16 text (malloc'ed, ended) with its type. A missing value reads as
+ * empty, REG_EXPAND_SZ, as the system makes it. */
+static LONG ReadPathValue(HKEY environment, wchar_t **text, size_t *length, DWORD *type) {
     BYTE *data = NULL;
     DWORD size = 0;
     LONG result = ReadValue(environment, ENVIRONMENT_NAME, type, &data, &size);
@@ -276,7 +289,7 @@ static LONG ReadMachinePath(HKEY environment, wchar_t **text, size_t *length, DW
     return ERROR_SUCCESS;
 }
 
-static LONG WriteMachinePath(HKEY environment, const wchar_t *text, size_t length, DWORD type) {
+static LONG WritePathValue(HKEY environment, const wchar_t *text, size_t length, DWORD type) {
     if (length >= 0x3FFFFFFF) return ERROR_INVALID_DATA;
     return RegSetValueExW(environment, ENVIRONMENT_NAME, 0, type, (const BYTE *)text,
                           (DWORD)((length + 1) * sizeof(wchar_t)));
@@ -305,11 +318,11 @@ static int AddPathEntry(KvRun *run) {
         KvPrintFailuref(run, 0, "The folder cannot go into the PATH: %s", folder);
         return 0;
     }
-    result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &environment);
-    if (result == ERROR_SUCCESS) result = ReadMachinePath(environment, &list, &length, &type);
+    result = OpenEnvironment(run, &environment);
+    if (result == ERROR_SUCCESS) result = ReadPathValue(environment, &list, &length, &type);
     else environment = NULL;
     if (result != ERROR_SUCCESS) {
-        KvPrintFailuref(run, (DWORD)result, "Cannot read the machine's PATH");
+        KvPrintFailuref(run, (DWORD)result, "Cannot read the %s PATH", PathOwner(run));
         if (environment != NULL) RegCloseKey(environment);
         return 0;
     }
@@ -329,14 +342,14 @@ static int AddPathEntry(KvRun *run) {
         if (separator) joined[length] = L';';
         memcpy(joined + length + separator, entry, (entryLength + 1) * sizeof(wchar_t));
         if (!KvJournalAppendTexts(run, KV_J_PATH, folder, END_TEXTS)) result = ERROR_CANCELLED;
-        else result = WriteMachinePath(environment, joined, length + separator + entryLength, type);
+        else result = WritePathValue(environment, joined, length + separator + entryLength, type);
         free(joined);
     }
     free(list);
     RegCloseKey(environment);
     if (result == ERROR_CANCELLED) return 0;
     if (result != ERROR_SUCCESS) {
-        KvPrintFailuref(run, (DWORD)result, "Cannot add %s to the machine's PATH", folder);
+        KvPrintFailuref(run, (DWORD)result, "Cannot add %s to the %s PATH", folder, PathOwner(run));
         return 0;
     }
     AnnounceEnvironment();
@@ -351,6 +364,10 @@ int KvWriteRegistryValues(KvRun *run) {
     }
     return run->product.pathEntry[0] == '\0' || AddPathEntry(run);
 }
+
+/* A per-user product joins the user's own list of installed apps. This file sees only
+ * standard_run.h; scope.c's KvAppsRootName answers the same for the others. */
+static const char *AppsRootName(const KvRun *run) { return run->product.userScope ? "HKCU" : "HKLM"; }
 
 /* One value of the installed-apps entry; names are ASCII. */
 static int SetAppsValue(const KvRun *run, HKEY key, const char *keyPath, const char *name, DWORD type,
@@ -367,7 +384,7 @@ static int SetAppsValue(const KvRun *run, HKEY key, const char *keyPath, const c
                                 (DWORD)((wcslen(wide) + 1) * sizeof(wchar_t)));
     }
     if (result == ERROR_SUCCESS) return 1;
-    KvPrintFailuref(run, (DWORD)result, "Cannot write %s in HKLM\\%s", name, keyPath);
+    KvPrintFailuref(run, (DWORD)result, "Cannot write %s in %s\\%s", name, AppsRootName(run), keyPath);
     return 0;
 }
 
@@ -411,11 +428,12 @@ int KvWriteAppsEntry(KvRun *run, uint64_t estimatedKilobytes) {
     }
     GetLocalTime(&now);
     snprintf(date, sizeof date, "%04u%02u%02u", (unsigned)now.wYear, (unsigned)now.wMonth, (unsigned)now.wDay);
-    if (!KvJournalAppendTexts(run, KV_J_APPS, "HKLM", keyPath, END_TEXTS)) return 0;
-    result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key,
-                             NULL);
+    if (!KvJournalAppendTexts(run, KV_J_APPS, AppsRootName(run), keyPath, END_TEXTS)) return 0;
+    result = RegCreateKeyExW(RootKey(AppsRootName(run)), wide, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL,
+                             &key, NULL);
     if (result != ERROR_SUCCESS) {
-        KvPrintFailuref(run, (DWORD)result, "Cannot create the installed-apps entry HKLM\\%s", keyPath);
+        KvPrintFailuref(run, (DWORD)result, "Cannot create the installed-apps entry %s\\%s", AppsRootName(run),
+                        keyPath);
         return 0;
     }
     ok = SetText(run, key, keyPath, "DisplayName", product->name) &&
@@ -434,7 +452,7 @@ int KvWriteAppsEntry(KvRun *run, uint64_t estimatedKilobytes) {
     /* An entry left by an older version must not keep its address. */
     if (ok && product->url[0] == '\0') RegDeleteValueW(key, L"URLInfoAbout");
     RegCloseKey(key);
-    if (ok) KvPrintf(run, KV_COLOR_PROGRESS, "Installed-apps entry: HKLM\\%s", keyPath);
+    if (ok) KvPrintf(run, KV_COLOR_PROGRESS, "Installed-apps entry: %s\\%s", AppsRootName(run), keyPath);
     return ok;
 }
 
@@ -510,12 +528,13 @@ static int UndoPathEntry(KvRun *run, const char *folder) {
         KvPrintFailuref(run, 0, "The journal's PATH entry cannot be read: %s", folder);
         return 0;
     }
-    result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &environment);
+    result = OpenEnvironment(run, &environment);
     if (result != ERROR_SUCCESS) {
-        KvPrintFailuref(run, (DWORD)result, "Cannot open the machine's environment to remove %s from PATH", folder);
+        KvPrintFailuref(run, (DWORD)result, "Cannot open the %s environment to remove %s from PATH", PathOwner(run),
+                        folder);
         return 0;
     }
-    result = ReadMachinePath(environment, &list, &length, &type);
+    result = ReadPathValue(environment, &list, &length, &type);
     if (result == ERROR_SUCCESS && FindEntry(list, length, entry, &start, &end)) {
         /* The entry goes with one separator: the one after it, else the one before. */
         if (end < length) ++end;
@@ -523,7 +542,9 @@ static int UndoPathEntry(KvRun *run, const char *folder) {
         memmove(list + start, list + end, (length - end) * sizeof(wchar_t));
         length -= end - start;
         list[length] = L'\0';
-        result = WriteMachinePath(environment, list, length, type);
+        /* The user's Path may be ours alone: nothing is left of it then. */
+        if (length == 0 && run->product.userScope) result = RegDeleteValueW(environment, ENVIRONMENT_NAME);
+        else result = WritePathValue(environment, list, length, type);
         if (result == ERROR_SUCCESS) {
             AnnounceEnvironment();
             KvPrintf(run, KV_COLOR_NORMAL, "Removed %s from PATH", folder);
@@ -534,7 +555,7 @@ static int UndoPathEntry(KvRun *run, const char *folder) {
     free(list);
     RegCloseKey(environment);
     if (result == ERROR_SUCCESS) return 1;
-    KvPrintFailuref(run, (DWORD)result, "Cannot remove %s from the machine's PATH", folder);
+    KvPrintFailuref(run, (DWORD)result, "Cannot remove %s from the %s PATH", folder, PathOwner(run));
     return 0;
 }
 

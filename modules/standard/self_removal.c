@@ -1,7 +1,8 @@
 /* The end of an uninstall: the uninstaller removes its own files. What is in use (the
  * running uninstall.exe, this loaded module) moves into an admin-only folder under the
- * system's Temp and waits for the restart there, or in place. Starts no program, and
- * never removes a folder that holds what was not installed. */
+ * system's Temp and waits for the restart there, or in place; installed files a program
+ * holds are removed at the restart. Starts no program, and never removes a folder that
+ * holds what was not installed. */
 #include <windows.h>
 #include <sddl.h>
 #include <wincrypt.h>
@@ -113,6 +114,57 @@ static void RemoveInUse(Removal *removal, const char *path, const wchar_t *wide,
     ++removal->failed;
 }
 
+int KvDeleteAtRestart(KvRun *run, const char *path, DWORD code) {
+    wchar_t *wide;
+    int scheduled;
+    if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) return 0;
+    wide = KvWideOf(path);
+    scheduled = wide != NULL && MoveFileExW(wide, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (wide != NULL) HeapFree(GetProcessHeap(), 0, wide);
+    if (scheduled) KvNeedRestart(run, path);
+    return scheduled;
+}
+
+/* The journal's files that still exist, but the uninstaller's own (KvRemoveSelf's). */
+static int AddInstalledFile(KvRun *run, KvFolderList *files, const char *path) {
+    DWORD attributes;
+    wchar_t *wide;
+    if (KvPathWithin(path, run->uninstallFolder)) return 1;
+    wide = KvWideOf(path);
+    if (wide == NULL) return 1;
+    attributes = GetFileAttributesW(wide);
+    HeapFree(GetProcessHeap(), 0, wide);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+    return KvFolderListAdd(files, path);
+}
+
+int KvCheckJournalFilesInUse(KvRun *run, const KvJournalFile *journal) {
+    KvJournalRecord *record = (KvJournalRecord *)HeapAlloc(GetProcessHeap(), 0, sizeof *record);
+    KvFolderList files;
+    const char **paths = NULL;
+    size_t i;
+    int result = KV_INUSE_FREE;
+    int ok = record != NULL;
+    memset(&files, 0, sizeof files);
+    for (i = 0; ok && i < journal->lineCount; ++i) {
+        if (!KvJournalRecordAt(journal, i, record)) continue;
+        if (record->kind == KV_J_FILE || record->kind == KV_J_STAGED) {
+            ok = AddInstalledFile(run, &files, record->fields[0]);
+        }
+    }
+    /* Out of memory: each deletion still finds what is held, and waits for the restart. */
+    if (ok && files.count > 0) paths = (const char **)HeapAlloc(GetProcessHeap(), 0, files.count * sizeof *paths);
+    if (paths != NULL) {
+        for (i = 0; i < files.count; ++i) paths[i] = files.paths[i];
+        result = KvCheckFilesInUse(run, paths, files.count);
+        HeapFree(GetProcessHeap(), 0, (void *)paths);
+    }
+    if (result == KV_INUSE_CANCEL) KvPrintFailure(run, "Stopped: programs hold files of the installation", 0);
+    KvFolderListFree(&files);
+    if (record != NULL) HeapFree(GetProcessHeap(), 0, record);
+    return result;
+}
+
 /* Whether folder holds nothing but the entry named only (the folder below that waits). */
 static int HoldsOnly(const char *folder, const char *only) {
     char pattern[KV_PRODUCT_PATH];
@@ -141,6 +193,7 @@ static void ScheduleFolder(Removal *removal, const char *path) {
     if (wide != NULL) HeapFree(GetProcessHeap(), 0, wide);
     if (ok) {
         Waits(removal, path);
+        KvFolderRemovedAtRestart(removal->run, path);
     } else {
         KvPrintf(removal->run, KV_COLOR_FAILURE, "Cannot remove the folder %s, nor leave it for the restart", path);
         ++removal->failed;
@@ -174,6 +227,10 @@ static void RemoveFolders(Removal *removal, const KvFolderList *deferred) {
              * and the folders above it with it. */
             ScheduleFolder(removal, path);
             removal->pendingInPlace = 1;
+            below = path;
+            continue;
+        }
+        if (code == ERROR_DIR_NOT_EMPTY && KvFolderWaitsForRestart(removal->run, path)) {
             below = path;
             continue;
         }

@@ -1,6 +1,6 @@
-/* The standard module's shortcuts: Start-menu and desktop links written through the
- * shell's IShellLinkW, each journalled before it exists, an older link of the same name
- * moved aside first. Writes nowhere but those folders and the uninstall folder's backup\;
+/* The standard module's shortcuts: Start-menu and desktop links (all users', or the
+ * user's for a per-user product) written through the shell's IShellLinkW, each journalled
+ * before it exists, an older link of the same name moved aside first. Writes nowhere but those folders and the uninstall folder's backup\;
  * never deletes a link it did not record. */
 #define COBJMACROS
 #include <windows.h>
@@ -275,7 +275,10 @@ static int MakeShortcut(KvRun *run, const KvShortcut *shortcut, unsigned *nextBa
     char name[KV_PRODUCT_PATH];
     char folder[KV_PRODUCT_PATH];
     char link[KV_PRODUCT_PATH];
-    const char *place = shortcut->place == KV_SHORTCUT_DESKTOP ? "{CommonDesktop}" : "{CommonStartMenu}";
+    /* A per-user product's links are the user's alone, as its files are. */
+    const char *place = shortcut->place == KV_SHORTCUT_DESKTOP
+                            ? (run->product.userScope ? "{UserDesktop}" : "{CommonDesktop}")
+                            : (run->product.userScope ? "{UserStartMenu}" : "{CommonStartMenu}");
     if (!KvExpandText(run, shortcut->name, name, sizeof name)) return 0;
     if (!NameValid(name)) {
         KvPrintFailuref(run, 0, "The shortcut name \"%s\" is no file name", name);

@@ -1,5 +1,6 @@
-/* kelvane-standard.dll's entry: installs the product of product.ini into {app}, or
- * uninstalls it through the journal of its installation. An installation that fails is
+/* kelvane-standard.dll's entry: installs the product of product.ini into {app} (over an
+ * installed version through upgrade.c), or uninstalls it through the journal of its
+ * installation. An installation that fails is
  * undone from its journal before the entry returns; nothing is asked in an unattended
  * run, and nothing is started from anywhere. */
 #include <windows.h>
@@ -12,7 +13,7 @@
 #include "standard_private.h"
 
 #define HOST_CONSOLE_ID 1000 /* the console's control id in the host's main dialog */
-#define APPS_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+#define APPS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 /* SYSTEM and Administrators: full control; Users: read and execute. */
 #define UNINSTALL_FOLDER_SDDL L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"
 /* Beside the payload: the uninstaller's files and the journal. */
@@ -20,8 +21,7 @@
 
 /* ---- the run's settings ---- */
 
-/* 1 with the value; 0 when the variable is not set; -1 when it is set but does not fit. */
-static int ReadVariable(const wchar_t *name, char *out, size_t outSize) {
+int KvReadVariable(const wchar_t *name, char *out, size_t outSize) {
     wchar_t *value = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
     DWORD length;
     int result = -1;
@@ -39,7 +39,7 @@ static int ReadVariable(const wchar_t *name, char *out, size_t outSize) {
 
 static KvUi ReadUi(void) {
     char value[16];
-    if (ReadVariable(L"KELVANE_UI", value, sizeof value) != 1) return KV_UI_FULL;
+    if (KvReadVariable(L"KELVANE_UI", value, sizeof value) != 1) return KV_UI_FULL;
     if (lstrcmpiA(value, "quiet") == 0) return KV_UI_QUIET;
     if (lstrcmpiA(value, "passive") == 0) return KV_UI_PASSIVE;
     return KV_UI_FULL; /* an older host, or a value we do not know */
@@ -160,7 +160,7 @@ static int FolderFits(KvRun *run) {
 static int ChooseTarget(KvRun *run) {
     char target[KV_PRODUCT_PATH];
     HWND console;
-    const int given = ReadVariable(L"KELVANE_DIR", target, sizeof target);
+    const int given = KvReadVariable(L"KELVANE_DIR", target, sizeof target);
     if (given < 0) {
         KvPrintFailure(run, "The folder given with /dir is too long or not valid text", ERROR_FILENAME_EXCED_RANGE);
         return 0;
@@ -179,36 +179,38 @@ static int ChooseTarget(KvRun *run) {
     return FolderFits(run);
 }
 
-/* The installed-apps entry, read with a small key of its own: it names the folder and
- * version of an installation that must be uninstalled first. */
-static int AlreadyInstalled(KvRun *run) {
-    wchar_t key[160 + KV_PRODUCT_TEXT];
-    wchar_t id[KV_PRODUCT_TEXT];
+/* ---- the installation found ---- */
+
+int KvAppsKeyPath(const KvRun *run, char *out, size_t outSize) {
+    const int length = snprintf(out, outSize, "%s%s", APPS_KEY, run->product.productId);
+    return length > 0 && (size_t)length < outSize;
+}
+
+static int ReadText(HKEY key, const wchar_t *name, char *out, size_t outSize) {
     wchar_t value[KV_PRODUCT_PATH];
-    char folder[KV_PRODUCT_PATH] = "(unknown folder)";
-    char version[KV_PRODUCT_TEXT] = "unknown";
-    HKEY handle;
-    DWORD size;
-    DWORD type;
-    if (!KvToWide(run->product.productId, id, KV_PRODUCT_TEXT)) return 0;
-    wcscpy(key, APPS_KEY);
-    wcscat(key, id);
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return 0;
-    size = sizeof value - sizeof(wchar_t);
-    if (RegQueryValueExW(handle, L"InstallLocation", NULL, &type, (BYTE *)value, &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        value[size / sizeof(wchar_t)] = L'\0';
-        KvToUtf8(value, folder, sizeof folder);
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    out[0] = '\0';
+    if (RegQueryValueExW(key, name, NULL, &type, (BYTE *)value, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return 0;
     }
-    size = sizeof value - sizeof(wchar_t);
-    if (RegQueryValueExW(handle, L"DisplayVersion", NULL, &type, (BYTE *)value, &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        value[size / sizeof(wchar_t)] = L'\0';
-        KvToUtf8(value, version, sizeof version);
+    value[size / sizeof(wchar_t)] = L'\0';
+    return KvToUtf8(value, out, outSize);
+}
+
+int KvFindInstalled(KvRun *run, KvInstalled *installed) {
+    char keyPath[KV_PRODUCT_PATH];
+    wchar_t wide[KV_PRODUCT_PATH];
+    HKEY key;
+    memset(installed, 0, sizeof *installed);
+    if (!KvAppsKeyPath(run, keyPath, sizeof keyPath) || !KvToWide(keyPath, wide, KV_PRODUCT_PATH) ||
+        RegOpenKeyExW(KvAppsRoot(run), wide, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return 0;
     }
-    RegCloseKey(handle);
-    KvPrintf(run, KV_COLOR_FAILURE, "%s is already installed in %s (version %s): uninstall it first",
-             run->product.name, folder, version);
+    ReadText(key, L"DisplayVersion", installed->version, sizeof installed->version);
+    ReadText(key, L"InstallLocation", installed->app, sizeof installed->app);
+    RegCloseKey(key);
     return 1;
 }
 
@@ -312,7 +314,8 @@ static int MakeInstallFolders(KvRun *run, KvFolderList *made) {
     if (!KvMakeFolders(run, run->app, made)) return 0;
     wide = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, KV_WPATH * sizeof(wchar_t));
     if (wide == NULL || !KvWidePath(run->uninstallFolder, wide, KV_WPATH)) code = ERROR_FILENAME_EXCED_RANGE;
-    else if (!KvCreateFolderWithSddl(wide, UNINSTALL_FOLDER_SDDL, &code)) code = code != 0 ? code : ERROR_ACCESS_DENIED;
+    else if (!KvCreateScopedFolder(run, wide, UNINSTALL_FOLDER_SDDL, &code))
+        code = code != 0 ? code : ERROR_ACCESS_DENIED;
     if (wide != NULL) HeapFree(GetProcessHeap(), 0, wide);
     if (code == ERROR_ALREADY_EXISTS) {
         KvPrintf(run, KV_COLOR_FAILURE, "%s exists already and is not an installation's: remove it, or choose another "
@@ -354,12 +357,15 @@ static int Finish(KvRun *run, const KvPayload *payload) {
 static int Install(KvRun *run) {
     KvPayload payload;
     KvFolderList made;
+    KvInstalled installed;
     char size[32];
     int ok;
     memset(&made, 0, sizeof made);
+    /* The installed-apps entry names the version and folder of the installation to go over. */
+    if (KvFindInstalled(run, &installed)) return KvInstallOver(run, &installed);
     if (!ChooseTarget(run)) return 0;
     KvPrintf(run, KV_COLOR_NORMAL, "Installing %s %s into %s", run->product.name, run->product.version, run->app);
-    if (AlreadyInstalled(run) || !CheckOldJournal(run)) return 0;
+    if (!CheckOldJournal(run)) return 0;
     if (!KvListPayload(run, &payload)) {
         KvFreePayload(&payload);
         return 0;
@@ -413,6 +419,10 @@ static int Uninstall(KvRun *run) {
         KvPrintFailure(run, "The uninstaller's folder cannot be told", ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
+    /* An upgrade that was cut off is finished or undone first: then journal.txt is whole. */
+    strcpy(run->uninstallFolder, folder);
+    strcpy(run->app, folder);
+    if (!KvParentFolder(run->app) || !KvSettleInterruptedUpgrade(run)) return 0;
     if (!KvJournalLoad(run, path, &journal, &missing)) {
         if (missing) KvPrintf(run, KV_COLOR_FAILURE, "No installation journal in %s: nothing is removed", path);
         return 0;
@@ -474,8 +484,11 @@ __declspec(dllexport) KelvaneBool __cdecl quorvend_install2(InstallHostInterface
     run->journal = INVALID_HANDLE_VALUE;
     run->ui = ReadUi();
     run->uninstalling =
-        ReadVariable(L"KELVANE_ACTION", action, sizeof action) == 1 && lstrcmpiA(action, "uninstall") == 0;
+        KvReadVariable(L"KELVANE_ACTION", action, sizeof action) == 1 && lstrcmpiA(action, "uninstall") == 0;
     if (ReadProduct(run)) ok = run->uninstalling ? Uninstall(run) : Install(run);
+    /* Programs closed for the run start again; a success says what waits for the restart. */
+    if (ok) KvFinishRestart(run);
+    else KvRestartClosedApplications(run);
     KvJournalClose(run);
     host->setPrintColor(KV_COLOR_NORMAL);
     HeapFree(GetProcessHeap(), 0, run);

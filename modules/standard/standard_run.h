@@ -33,6 +33,7 @@ typedef struct KvRun {
     char uninstallFolder[KV_PRODUCT_PATH]; /* {app}\uninstall */
     HANDLE journal;     /* open for appending while installing; INVALID_HANDLE_VALUE otherwise */
     int quiet;          /* nothing to the console (undo during a failure prints its own summary) */
+    struct KvInUse *inUse; /* files_in_use.c's: programs closed, files waiting for the restart; NULL until used */
 } KvRun;
 
 /* Output: UTF-8 texts, converted for the console (ANSI code page, '?' for what it

@@ -92,7 +92,7 @@ typedef struct Undo {
 } Undo;
 
 static void Done(Undo *undo, const char *verb, const char *subject) {
-    if (undo->mode == KV_UNDO_ROLLBACK) KvPrintf(undo->run, KV_COLOR_WARNING, "Undone: %s %s", verb, subject);
+    if (undo->mode != KV_UNDO_UNINSTALL) KvPrintf(undo->run, KV_COLOR_WARNING, "Undone: %s %s", verb, subject);
     else KvPrintf(undo->run, KV_COLOR_PROGRESS, "%c%s %s", verb[0] - 'a' + 'A', verb + 1, subject);
     ++*undo->undone;
 }
@@ -110,6 +110,9 @@ static void UndoFolder(Undo *undo, const char *path) {
     int missing;
     if (KvRemoveFolderUtf8(path, &code, &missing)) {
         Done(undo, "removed folder", path);
+    } else if (code == ERROR_DIR_NOT_EMPTY && undo->mode == KV_UNDO_UNINSTALL &&
+               KvFolderWaitsForRestart(undo->run, path)) {
+        ++*undo->undone;
     } else if (code == ERROR_DIR_NOT_EMPTY) {
         KvPrintf(undo->run, KV_COLOR_WARNING, "Kept %s: it holds files that were not installed", path);
     } else if (!missing) {
@@ -121,6 +124,7 @@ static void UndoFile(Undo *undo, const char *path) {
     DWORD code;
     if (!FileExists(path)) return; /* its extraction never began, or it is gone already */
     if (KvDeleteFileUtf8(path, &code)) Done(undo, "removed", path);
+    else if (undo->mode == KV_UNDO_UNINSTALL && KvDeleteAtRestart(undo->run, path, code)) ++*undo->undone;
     else Failed(undo, "Cannot remove", path, code);
 }
 
@@ -168,10 +172,18 @@ static void UndoRecord(Undo *undo, const KvJournalRecord *record, KvFolderList *
         if (KvUndoShortcut(undo->run, record)) ++*undo->undone;
         else ++undo->failed;
         break;
-    case KV_J_REGKEY:
-    case KV_J_REGVALUE:
-    case KV_J_PATH:
+    case KV_J_STAGED:
+        /* The rename scheduled for the restart then finds nothing to move. */
+        UndoFile(undo, record->fields[1]);
+        if (undo->mode == KV_UNDO_UNINSTALL) UndoFile(undo, record->fields[0]); /* what it replaced is ours */
+        break;
     case KV_J_APPS:
+        /* An upgrade rewrites an entry that was there before: its regvalue records put it back. */
+        if (undo->mode == KV_UNDO_UPGRADE) break;
+        /* fall through */
+    case KV_J_REGVALUE:
+    case KV_J_REGKEY:
+    case KV_J_PATH:
         if (KvUndoRegistryRecord(undo->run, record)) ++*undo->undone;
         else ++undo->failed;
         break;
@@ -196,8 +208,18 @@ unsigned KvUndoJournal(KvRun *run, const KvJournalFile *journal, KvUndoMode mode
         KvPrintFailure(run, "Cannot undo the journal: out of memory or a path too long", ERROR_NOT_ENOUGH_MEMORY);
         return 1;
     }
+    if (mode == KV_UNDO_UNINSTALL && KvCheckJournalFilesInUse(run, journal) == KV_INUSE_CANCEL) {
+        HeapFree(GetProcessHeap(), 0, record);
+        return 1;
+    }
     for (i = journal->lineCount; i > 0; --i) {
-        if (KvJournalRecordAt(journal, i - 1, record)) UndoRecord(&undo, record, deferred);
+        /* An upgrade's own steps follow its second product record; what stands before it is
+         * the installation it builds on. */
+        if (mode == KV_UNDO_UPGRADE && (journal->productRecords < 2 || i - 1 <= journal->ownStepsFrom)) break;
+        if (!KvJournalRecordAt(journal, i - 1, record)) continue;
+        /* Past the third, values kept only for a failure: the upgrade took them back or rewrote them. */
+        if (mode != KV_UNDO_UPGRADE && record->kind == KV_J_REGVALUE && i - 1 > journal->failureOnlyFrom) continue;
+        UndoRecord(&undo, record, deferred);
     }
     HeapFree(GetProcessHeap(), 0, record);
     return undo.failed;

@@ -1,14 +1,19 @@
 // In-process tests of the front-end's parts that need no running dialog: the document
-// stream callbacks, the caption texts with their bounds, the log viewer's refusals.
+// stream callbacks, the caption texts with their bounds, the log viewer's refusals, the
+// module's outcome and the exit codes it makes, the restart's seam, the unpacking account.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
 #include "app/captions.h"
 #include "app/document_stream.h"
 #include "app/log_viewer.h"
+#include "engine/win32/payload_api.h"
+#include "engine/win32/run_mode.h"
 #include "engine/win32/setup_description.h"
+#include "engine/win32/unpack_location.h"
 
 using namespace app;
 
@@ -101,4 +106,36 @@ TEST(LogViewer, NoLogPathOpensNothing) {
     EXPECT_FALSE(OpenLogViewer(nullptr, ""));
     EXPECT_FALSE(OpenLogViewer(nullptr, nullptr));
     EXPECT_EQ(GetLastError(), 0u) << "the shell was not asked";
+}
+
+TEST(ModuleOutcome, Version1EndsBeforeSetOutcomeAndTheLastOutcomeCounts) {
+    using namespace engine::win32;
+    const KelvanePayloadApi* one = PayloadApi(1);
+    const KelvanePayloadApi* two = PayloadApi(2);
+    ASSERT_TRUE(one != nullptr && two != nullptr && PayloadApi(3) == nullptr);
+    EXPECT_EQ(one->size, offsetof(KelvanePayloadApi, setOutcome));
+    EXPECT_EQ(one->version + two->version * 10, 21u);
+    EXPECT_EQ(two->size, sizeof(KelvanePayloadApi));
+    two->setOutcome(1638);
+    two->setOutcome(3010);
+    EXPECT_EQ(ModuleOutcome(), 3010u);
+    two->setOutcome(0);
+    // An outcome counts only with the result it goes with.
+    EXPECT_EQ(UnattendedExitCode(true, 3010) + UnattendedExitCode(true, 1638), 3010u);
+    EXPECT_EQ(UnattendedExitCode(false, 1638) + UnattendedExitCode(false, 3010) * 10000, 1638u + 16030000u);
+}
+
+// The real restart is never reached from a test: it would restart Wine.
+TEST(RestartComputer, GoesThroughTheGivenCallAndARefusalLeavesTheRestartToTheUser) {
+    static int calls = 0;
+    EXPECT_TRUE(engine::win32::RestartComputer([](uint32_t*) { return ++calls > 0; }));
+    EXPECT_FALSE(engine::win32::RestartComputer([](uint32_t* error) { *error = 1190; return ++calls < 0; }));
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(UnpackLocation, APerUserStubUnpacksForTheUserWhateverItsToken) {
+    engine::win32::g_userScopeStub = true;
+    EXPECT_EQ(engine::win32::CurrentRunAccount(), engine::win32::RunAccount::unelevated);
+    engine::win32::g_userScopeStub = false;
+    EXPECT_NE(engine::win32::CurrentRunAccount(), engine::win32::RunAccount::unelevated);  // the tests run elevated
 }

@@ -349,14 +349,18 @@ TEST(Unattended, RemovalsNeedNoLicenceTellTheModuleAndEndWithTheirOwnCodes) {
     installation.writeSetup("Removable Program", "kvtest.dll");
     installation.addModule("kvtest_cdecl.dll", "kvtest.dll", "PRINTENV=2\r\n");
     // U+0151 is in no Western ANSI code page: only the UTF-16 line carries it.
-    EXPECT_EQ(RunWide(installation, L"/uninstall /quiet \"/dir=C:\\Caf\u00e9 \u0151\""), 0u);
+    EXPECT_EQ(RunWide(installation, L"/uninstall /quiet /allowdowngrade -CloseApplications \"/dir=C:\\Caf\u00e9 \u0151\""),
+              0u);
     EXPECT_EQ(installation.logRecords().back(), "Exit code 0: the uninstallation succeeded");
     installation.write("kvtest.ini", "PRINTENV=2\r\nRESULT=0\r\n");
-    SetEnvironmentVariableA("KELVANE_DIR", "planted");
+    const char* const planted[] = {"KELVANE_DIR", "KELVANE_ALLOW_DOWNGRADE", "KELVANE_CLOSE_APPLICATIONS"};
+    for (const char* name : planted) SetEnvironmentVariableA(name, "1");
     EXPECT_EQ(RunToEnd(installation, "kelvane.exe", "/passive /uninstall").code, 1603u);
-    SetEnvironmentVariableA("KELVANE_DIR", nullptr);
+    for (const char* name : planted) SetEnvironmentVariableA(name, nullptr);
     const std::vector<std::string> records = installation.logRecords();
     for (const char* logged : {"KELVANE_ACTION=uninstall", "KELVANE_DIR=C:\\Caf\xC3\xA9 \xC5\x91", "KELVANE_DIR absent",
+                               "KELVANE_ALLOW_DOWNGRADE=1", "KELVANE_CLOSE_APPLICATIONS=1",
+                               "KELVANE_ALLOW_DOWNGRADE absent", "KELVANE_CLOSE_APPLICATIONS absent",
                                "Message box \"kelvane\": Uninstallation finished. [answered OK, unattended]",
                                "Message box \"kelvane\": Uninstallation failure.",
                                "Exit code 1603: the uninstallation failed"}) {
@@ -372,4 +376,44 @@ TEST(Unattended, RemovalsNeedNoLicenceTellTheModuleAndEndWithTheirOwnCodes) {
         EXPECT_TRUE(program.waitExit(code) && code == (button == IDYES ? 1603u : 1602u)) << code;
     }
     EXPECT_TRUE(Has(installation.logRecords(), "The removal was not confirmed: nothing was removed"));
+}
+
+// A module's outcome becomes the code deployment tools know, only with the result it goes
+// with; an interactive run keeps 512 and says what is left to do. The per-user stub names
+// its elevation.
+TEST(Unattended, ModuleOutcomesEndWithTheRestartAndOtherVersionCodes) {
+    Installation installation;
+    installation.writeSetup("Outcome Program", "kvtest.dll");
+    installation.writeDocuments();
+    installation.addModule("kvtest_cdecl.dll", "kvtest.dll");
+    installation.copyFromBin("kelvane-user.exe", "kelvane-user.exe");
+    const char kRestart[] = "Installation finished. Restart the computer to complete it.";
+    const struct { const char* config; const char* program; const char* arguments; DWORD code; const char* meaning; } cases[] = {
+        {"OUTCOME=3010", "kelvane.exe", "/quiet /acceptlicence /norestart", 3010,
+         "the installation succeeded; a restart is needed to complete it"},
+        {"OUTCOME=1638\r\nRESULT=0", "kelvane.exe", "/quiet /acceptlicence", 1638, "another version of this product is installed"},
+        {"OUTCOME=1638", "kelvane-user.exe", "/passive /acceptlicence", 0, "the installation succeeded"},
+        {"OUTCOME=3010\r\nRESULT=0", "kelvane.exe", "/quiet /acceptlicence", 1603, "the installation failed"},
+        {"OUTCOME=3010", "kelvane.exe", "/quiet /uninstall", 3010, "the uninstallation succeeded; a restart is needed to complete it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        installation.write("kvtest.ini", c.config);
+        EXPECT_EQ(RunToEnd(installation, c.program, c.arguments).code, c.code);
+        EXPECT_EQ(installation.logRecords().back(), "Exit code " + std::to_string(c.code) + ": " + c.meaning);
+    }
+    const std::vector<std::string> records = installation.logRecords();
+    EXPECT_TRUE(Has(records, "Message box \"kelvane\": " + std::string(kRestart) + " [answered OK, unattended]"));
+    EXPECT_TRUE(Has(records, "A per-user installer run with administrator rights: it installs for this user only"));
+
+    installation.write("kvtest.ini", "OUTCOME=3010");
+    Program program(installation);
+    const HWND dialog = AcceptLicence(program);
+    ASSERT_NE(dialog, nullptr);
+    Click(GetDlgItem(dialog, 1001));
+    program.answer(kRestart, "kelvane");
+    program.answer("View Log install", "Log", IDNO);
+    DWORD code = 0;
+    ASSERT_TRUE(program.waitExit(code));
+    EXPECT_EQ(code, 512u);
 }

@@ -40,6 +40,9 @@ TEST(ParseCommandLine, EverySwitchWithEitherPrefixInAnyCase) {
         EXPECT_EQ(Parse(p + "Answers=a=b.txt").options.answersPath, "a=b.txt");
         EXPECT_EQ(Parse(p + "DIR=\"C:\\My Files\\Caf\xC3\xA9\"").options.installDir, "C:\\My Files\\Caf\xC3\xA9");
         EXPECT_TRUE(Parse(p + "UnInstall").options.uninstall);
+        const CommandLineOptions o = Parse(p + "AllowDowngrade " + p + "CLOSEapplications " + p + "ForceRestart").options;
+        EXPECT_TRUE(o.allowDowngrade && o.closeApplications && o.forceRestart);
+        EXPECT_TRUE(Parse(p + "NoRestart " + p + "norestart").ok && !Parse(p + "NoRestart").options.forceRestart);
     }
     EXPECT_FALSE(Parse("/dir").ok || Parse("/uninstall=yes").ok);
 }
@@ -68,6 +71,8 @@ TEST(ParseCommandLine, FirstBadWordFailsTheWholeLineAndIsNamedAsWritten) {
         {"\"-answers=\"", "Switch needs a value: -answers="},
         {"/Quiet=1", "Switch takes no value: /Quiet=1"},
         {"/quiet /acceptlicence /QUIET -PASSIVE /quiet", "Conflicting switches: /quiet and -PASSIVE"},
+        {"/norestart /forcerestart", "Conflicting switches: /norestart and /forcerestart"},
+        {"-ForceRestart /forcerestart /NORESTART", "Conflicting switches: -ForceRestart and /NORESTART"},
     };
     for (const auto& c : cases) {
         const CommandLineParse parse = Parse(c.args);
@@ -100,6 +105,9 @@ TEST(UsageText, StartsWithTheTitleAndEndsEveryLineWithCrLf) {
     std::string usage = kUsageText;
     EXPECT_EQ(usage.rfind("kelvane installer: unattended installation switches\r\n", 0), 0u);
     EXPECT_EQ(usage.substr(usage.size() - 2), "\r\n");
+    for (const char* line : {"  /forcerestart ", "  1638  ", "  3010  ", "  1641  "}) {
+        EXPECT_NE(usage.find(line), std::string::npos) << line;
+    }
     for (size_t at; (at = usage.find("\r\n")) != std::string::npos;) usage.erase(at, 2);
     EXPECT_EQ(usage.find_first_of("\r\n"), std::string::npos);  // no lone CR or LF
 }

@@ -22,12 +22,12 @@ BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list)
     return TRUE;
 }
 
-// The bytes of RCDATA id and the languages it comes in; "(none)" when it is missing.
-std::string ResourceOf(const std::string& program, int id, std::vector<WORD>* languages = nullptr) {
+// The bytes of RCDATA (or type's) id and the languages it comes in; "(none)" when it is missing.
+std::string ResourceOf(const std::string& program, int id, std::vector<WORD>* languages = nullptr, int type = 10) {
     HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (image == nullptr) return "(cannot open " + program + ")";
     std::string bytes = "(none)";
-    if (HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10))) {
+    if (HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(type))) {
         const void* data = LockResource(LoadResource(image, found));
         if (data != nullptr) bytes.assign(static_cast<const char*>(data), SizeofResource(image, found));
     }
@@ -362,6 +362,25 @@ TEST_F(ProductPack, RefusesEachBadProductWithOneLinePerProblemAndNoOutput) {
         }
         EXPECT_EQ(Listing(out_), "") << product.fault;
     }
+}
+
+// SCOPE=user packs the per-user stub, for the installer and its uninstaller alike; a stub
+// or a folder of the other scope is refused.
+TEST_F(ProductPack, PerUserProductsTakeThePerUserStubAndItsFolders) {
+    const std::string user = std::string(kProductIni) + "SCOPE=user\r\n";
+    modtest_test::ProgramRun run = RunProduct(user);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const auto entries = Entries(ResourceOf(exe_, engine::kArchiveResourceId));
+    ASSERT_TRUE(entries.size() > 3 && engine_test::WriteBytes(scratch_.file("uninstall.exe"), entries[3].second));
+    for (const std::string& program : {exe_, scratch_.file("uninstall.exe")})
+        EXPECT_NE(ResourceOf(program, 1, nullptr, 24).find("level=\"asInvoker\""), std::string::npos) << program;
+    run = RunProduct(std::string(kProductIni) + "TARGET={LocalAppData}\\Kelvane Test\r\n");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.err.find("{LocalAppData} is a folder of the user's own"), std::string::npos) << run.err;
+    ASSERT_TRUE(engine_test::WriteBytes(scratch_.file("product.ini"), kProductIni));
+    run = Run({"--product", scratch_.file("product.ini"), "--payload", payload_, "--out", exe_, "--stub",
+               BinDirectory() + "kelvane-user.exe"});
+    EXPECT_NE(run.err.find("does not ask for administrator rights"), std::string::npos) << run.err;
 }
 
 // The build's route (kelvane_add_installer PRODUCT) makes the same installer from the

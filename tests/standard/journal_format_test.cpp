@@ -37,7 +37,19 @@ TEST(JournalLine, EscapesRoundTrip) {
     ASSERT_TRUE(back.kind == KV_J_REGVALUE && back.fieldCount == 4u);
     for (int i = 0; i < 4; ++i) EXPECT_STREQ(back.fields[i], record.fields[i]);
     EXPECT_STREQ(KvJournalKindName(KV_J_HEADER), "kelvane-journal");
-    EXPECT_EQ(KvJournalKindName(static_cast<KvJournalKind>(12)), nullptr);
+    EXPECT_EQ(KvJournalKindName(static_cast<KvJournalKind>(13)), nullptr);
+}
+
+// A staged file names the file it replaces at the restart and the copy waiting beside it:
+// a line without either would leave undo nothing, or the wrong file, to delete.
+TEST(JournalLine, StagedNeedsBothPaths) {
+    EXPECT_EQ(Line(Make(KV_J_STAGED, {"C:\\a\\x.dll", "C:\\a\\x.dll.kvnew"})),
+              "staged\tC:\\\\a\\\\x.dll\tC:\\\\a\\\\x.dll.kvnew\r\n");
+    EXPECT_STREQ(KvJournalKindName(KV_J_STAGED), "staged");
+    EXPECT_TRUE(Parses("staged\tC:\\\\x\tC:\\\\x.kvnew"));
+    for (const char* bad : {"staged\tC:\\\\x", "staged\t\tC:\\\\x.kvnew", "staged\tC:\\\\x\t", "staged\ta\tb\tc"})
+        EXPECT_FALSE(Parses(bad)) << bad;
+    EXPECT_EQ(Line(Make(KV_J_STAGED, {"C:\\x", ""})), "");
 }
 
 TEST(JournalLine, FormatNeverCutsAndRefusesWhatItCouldNotRead) {

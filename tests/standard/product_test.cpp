@@ -172,4 +172,37 @@ TEST(Expand, PlaceholdersAndFaults) {
     EXPECT_STREQ(unknown, "{P...");
 }
 
+TEST(Product, ScopeKeepsEachProductToItsOwnFoldersAndRoots) {
+    const auto user = [](const std::string& key, const std::string& value) {
+        Lines lines = Base();
+        lines.emplace(lines.begin(), key, value);
+        lines.emplace_back("scope", "User");
+        return Read(lines);
+    };
+    KvProduct product;
+    Lines lines = Base();
+    lines.emplace_back("SCOPE", "user");
+    ASSERT_EQ(Read(lines, &product), "");
+    EXPECT_TRUE(product.userScope == 1 && std::strcmp(product.target, "{LocalAppData}\\Programs\\{NAME}") == 0);
+    EXPECT_TRUE(Refused("SCOPE", "everyone"));
+    EXPECT_EQ(With("TARGET", "{LocalAppData}\\x"),
+              "TARGET: {LocalAppData} is a folder of the user's own: only a SCOPE=user product may use it");
+    EXPECT_EQ(With("REG1", "HKLM|S|n|string|{userdesktop}"), "REG1: {userdesktop} is a folder of the user's own: "
+                                                             "only a SCOPE=user product may use it");
+    EXPECT_EQ(user("TARGET", "{UserDesktop}\\x") + user("REG1", "HKCU|S|n|string|{UserStartMenu}\\{CommonAppData}"),
+              "");
+    EXPECT_EQ(user("TARGET", "{ProgramFiles}\\x"), "TARGET: {ProgramFiles} is for all users: a SCOPE=user product "
+                                                    "cannot use it");
+    EXPECT_EQ(user("REG1", "HKLM|S|n|dword|1"), "REG1: HKLM is for all users: a SCOPE=user product writes HKCU only");
+    EXPECT_EQ(user("SHORTCUT1", "desktop|T|{app}\\t.exe|{CommonDesktop}").rfind("SHORTCUT1: {CommonDesktop}", 0), 0u);
+    // The module's own texts are held to the same rule when they are expanded.
+    char out[64], problem[128];
+    EXPECT_EQ(KvExpand("{CommonStartMenu}\\x", &product, nullptr, Folder, nullptr, out, sizeof out, problem,
+                       sizeof problem), 0);
+    EXPECT_STREQ(problem, "{CommonStartMenu} is for all users: a SCOPE=user product cannot use it");
+    EXPECT_EQ(KvExpand("{USERSTARTMENU}\\x", &product, nullptr, Folder, nullptr, out, sizeof out, problem,
+                       sizeof problem), 1);
+    EXPECT_EQ(Expand("{LocalAppData}").rfind("!{LocalAppData} is a folder of the user's own", 0), 0u);
+}
+
 }  // namespace

@@ -39,7 +39,8 @@ const char kUsage[] =
     "data/big.bin=C:\\src\\big.bin); without it they are copied beside the output. A signature\n"
     "on the stub cannot survive the change and is dropped: sign the output.\n"
     "With --product it makes an installer without code: the standard module installs FOLDER's\n"
-    "tree as product.ini describes; --stub and --module default to the files beside kelvane-pack.\n"
+    "tree as product.ini describes; --stub and --module default to the files beside kelvane-pack\n"
+    "(the stub kelvane-user.exe for a SCOPE=user product).\n"
     "Exit code 0 when the installer was written, 1 otherwise.\n";
 
 }  // namespace

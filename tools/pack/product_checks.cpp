@@ -179,6 +179,48 @@ bool FoldersText(const PayloadTree& payload, std::string& text, std::string& pro
     return true;
 }
 
+const char* ProductStubName(const KvProduct& product) {
+    return product.userScope ? "kelvane-user.exe" : "kelvane.exe";
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The level attribute of the manifest's requestedExecutionLevel element, "" without one.
+std::string ExecutionLevel(const std::string& manifest) {
+    static const std::string kElement = "requestedExecutionLevel";
+    const size_t element = manifest.find(kElement);
+    if (element == std::string::npos) return "";
+    const size_t start = element + kElement.size();
+    const std::string tag = manifest.substr(start, manifest.find('>', start) - start);
+    for (size_t at = tag.find("level"); at != std::string::npos; at = tag.find("level", at + 1)) {
+        if (at == 0 || !IsBlank(tag[at - 1])) continue;
+        size_t i = at + 5;
+        while (i < tag.size() && IsBlank(tag[i])) ++i;
+        if (i >= tag.size() || tag[i] != '=') continue;
+        for (++i; i < tag.size() && IsBlank(tag[i]);) ++i;
+        const size_t close = i < tag.size() && (tag[i] == '"' || tag[i] == '\'') ? tag.find(tag[i], i + 1) : i;
+        if (close != std::string::npos && close > i) return tag.substr(i + 1, close - i - 1);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string StubScopeProblem(const KvProduct& product, const std::string& manifest) {
+    const std::string level = ExecutionLevel(manifest);
+    if (product.userScope && (level == "requireAdministrator" || level == "highestAvailable")) {
+        return "its manifest asks for administrator rights (" + level + "): a SCOPE=user product installs " +
+               "without them, with the per-user stub kelvane-user.exe";
+    }
+    if (!product.userScope && level != "requireAdministrator") {
+        return "its manifest does not ask for administrator rights (" + (level.empty() ? "no level" : level) +
+               "): a SCOPE=machine product installs with them, with the stub kelvane.exe";
+    }
+    return "";
+}
+
 std::string RtfText(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size();) {

@@ -38,6 +38,14 @@ std::string ProductSetupText(const KvProduct& product);
 // when there are none. False with the problem when a line would be cut by the reader.
 bool FoldersText(const PayloadTree& payload, std::string& text, std::string& problem);
 
+// The stub a product is packed with: "kelvane-user.exe" for SCOPE=user, else "kelvane.exe".
+const char* ProductStubName(const KvProduct& product);
+
+// Why a stub whose RT_MANIFEST is manifest cannot carry product, or "" when it can: a
+// machine product's installer must ask for administrator rights (requireAdministrator),
+// a per-user product's must not ask for any (no requireAdministrator, no highestAvailable).
+std::string StubScopeProblem(const KvProduct& product, const std::string& manifest);
+
 // A short RTF document naming the product, for a product packed without a licence or a
 // health warning of its own: the installer's pages still show both.
 std::string ProductDocument(const KvProduct& product, bool licence);

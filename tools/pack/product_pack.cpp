@@ -1,7 +1,8 @@
 // kelvane-pack --product: an installer without code. setup.ini is made from the product
 // file, the documents are given or made, and the archive carries the standard module, the
-// product file, folders.ini, the uninstaller and the payload folder's tree. Every problem
-// is found before anything is written; a refused product leaves no output behind.
+// product file, folders.ini, the uninstaller and the payload folder's tree; the product's
+// SCOPE picks the stub (kelvane.exe or kelvane-user.exe). Every problem is found before
+// anything is written; a refused product leaves no output behind.
 #include <windows.h>
 
 #include <algorithm>
@@ -40,7 +41,7 @@ std::string Utf8Of(const std::wstring& wide) {
     return utf8;
 }
 
-// kelvane.exe and kelvane-standard.dll come in the kit beside kelvane-pack.exe.
+// kelvane.exe, kelvane-user.exe and kelvane-standard.dll come in the kit beside kelvane-pack.exe.
 std::string BesideThisProgram(const char* name) {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -59,6 +60,21 @@ uint16_t MachineOf(const std::string& image) {
 }
 
 const char* BitsOf(uint16_t machine) { return machine == kMachineI386 ? "32-bit" : "64-bit"; }
+
+// The stub's manifest (RT_MANIFEST 1) against the product's scope.
+bool CheckStubScope(const std::string& path, const KvProduct& product, std::string& problem) {
+    std::string manifest;
+    HMODULE image = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image != nullptr) {
+        if (HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) {
+            const void* data = LockResource(LoadResource(image, found));
+            if (data != nullptr) manifest.assign(static_cast<const char*>(data), SizeofResource(image, found));
+        }
+        FreeLibrary(image);
+    }
+    problem = StubScopeProblem(product, manifest);
+    return problem.empty();
+}
 
 bool CheckModule(const std::string& module, const std::string& stub, std::string& problem) {
     const uint16_t machine = MachineOf(module);
@@ -198,19 +214,22 @@ bool CheckPayloadNames(const PayloadTree& tree, const std::string& folder, std::
 int PackProduct(const PackOptions& given) {
     PackOptions options = given;
     options.embed = true;
-    if (options.stub.empty()) options.stub = BesideThisProgram("kelvane.exe");
-    if (options.module.empty()) options.module = BesideThisProgram(KV_PRODUCT_MODULE_NAME);
     const std::string productOption = options.product;
     const std::string payloadOption = "--payload " + options.payload;
     std::string problem;
     std::string text, stub, module, licence, warning;
+    // The product first: its scope names the stub. Its problems are told with the payload's.
+    if (!ReadWholeFile(options.product, text, problem)) return Fail("--product " + options.product, problem);
+    std::unique_ptr<KvProduct> product(new KvProduct());
+    std::vector<std::string> problems = ReadProductFile(text, *product);
+    if (options.stub.empty()) options.stub = BesideThisProgram(ProductStubName(*product));
+    if (options.module.empty()) options.module = BesideThisProgram(KV_PRODUCT_MODULE_NAME);
     struct Input {
         const char* option;
         const std::string& path;
         std::string& bytes;
     };
-    const Input inputs[] = {{"--product", options.product, text},
-                            {"--stub", options.stub, stub},
+    const Input inputs[] = {{"--stub", options.stub, stub},
                             {"--module", options.module, module},
                             {"--licence", options.licence, licence},
                             {"--warning", options.warning, warning}};
@@ -218,20 +237,19 @@ int PackProduct(const PackOptions& given) {
         if (input.path.empty()) continue;  // a document made below
         if (!ReadWholeFile(input.path, input.bytes, problem)) return Fail(input.option + (" " + input.path), problem);
         // An empty resource cannot be written: UpdateResource takes size 0 as "delete".
-        if (input.bytes.empty() && &input.bytes != &text) {
+        if (input.bytes.empty()) {
             return Fail(input.option + (" " + input.path), "is empty");
         }
     }
     ImageTail tail;
-    if (!CheckStub(options.stub, stub, problem) || !SplitTail(stub, tail, problem)) {
+    if (!CheckStub(options.stub, stub, problem) || !SplitTail(stub, tail, problem) ||
+        (problems.empty() && !CheckStubScope(options.stub, *product, problem))) {
         return Fail("--stub " + options.stub, problem);
     }
     if (!CheckModule(module, stub, problem)) return Fail("--module " + options.module, problem);
 
     PayloadReader payload;
     if (!payload.Read(options.payload, problem)) return Fail(payloadOption, problem);
-    std::unique_ptr<KvProduct> product(new KvProduct());
-    std::vector<std::string> problems = ReadProductFile(text, *product);
     if (problems.empty()) problems = CheckProductPayload(*product, payload.tree);
     for (const std::string& sentence : problems) Fail(productOption, sentence);
     if (!problems.empty()) return kFailed;
@@ -256,7 +274,8 @@ int PackProduct(const PackOptions& given) {
     if (!CheckOutput(options, out, problem)) return Fail(outOption, problem);
     const std::string outFolder = out.substr(0, out.find_last_of('\\') + 1);
 
-    // The uninstaller: the same stub carrying setup.ini alone, written by the same code.
+    // The uninstaller: the same stub carrying setup.ini alone, written by the same code; a
+    // per-user one must run without administrator rights from the user's own folder.
     std::string uninstaller;
     {
         TemporaryFile copy(outFolder);

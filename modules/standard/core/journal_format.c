@@ -12,6 +12,7 @@ static const struct {
 } kKinds[] = {
     {"kelvane-journal", 1}, {"product", 4}, {"folder", 1},   {"backup", 2}, {"file", 2}, {"hash", 2},
     {"shortcut", 1},        {"regkey", 2},  {"regvalue", 4}, {"path", 1},   {"apps", 2}, {"end", 1},
+    {"staged", 2},
 };
 #define KIND_COUNT (sizeof kKinds / sizeof kKinds[0])
 
@@ -59,6 +60,7 @@ static int FieldsValid(const KvJournalRecord *record) {
         }
         return 1;
     case KV_J_BACKUP:
+    case KV_J_STAGED:
     case KV_J_REGKEY:
     case KV_J_APPS:
         return f[0][0] != '\0' && f[1][0] != '\0';

@@ -32,7 +32,9 @@ typedef enum KvJournalKind {
     KV_J_REGVALUE, /* regvalue: root, key, name, old: "-" none, else type ":" hex of the old data */
     KV_J_PATH,     /* path: folder              before it is added to the machine's PATH */
     KV_J_APPS,     /* apps: root, key           before the installed-apps entry is written */
-    KV_J_END       /* end: install date (YYYYMMDD)   the installation is complete */
+    KV_J_END,      /* end: install date (YYYYMMDD)   the installation is complete */
+    KV_J_STAGED    /* staged: path, stagedPath  before a new file is written beside one in use, to replace
+                    * it at the restart; undo deletes stagedPath */
 } KvJournalKind;
 
 typedef struct KvJournalRecord {

@@ -10,14 +10,22 @@
 
 #define MAX_PLACEHOLDER_NAME 64
 
+/* Which products may name a placeholder: the user's folders belong to per-user products,
+ * the folders of all users to machine products. */
+enum { FOR_ANY, FOR_MACHINE, FOR_USER };
+
 static const struct {
     const char *name;
     unsigned kind;
+    unsigned scope;
 } kPlaceholders[] = {
-    {"ProgramFiles", PH_FOLDER}, {"CommonStartMenu", PH_FOLDER}, {"CommonDesktop", PH_FOLDER},
-    {"CommonAppData", PH_FOLDER}, {"Windows", PH_FOLDER},         {"System", PH_FOLDER},
-    {"app", PH_APP},              {"NAME", PH_PRODUCT},           {"PUBLISHER", PH_PRODUCT},
-    {"VERSION", PH_PRODUCT},      {"PRODUCT_ID", PH_PRODUCT},
+    {"ProgramFiles", PH_FOLDER, FOR_MACHINE}, {"CommonStartMenu", PH_FOLDER, FOR_MACHINE},
+    {"CommonDesktop", PH_FOLDER, FOR_MACHINE}, {"CommonAppData", PH_FOLDER, FOR_ANY},
+    {"Windows", PH_FOLDER, FOR_ANY},           {"System", PH_FOLDER, FOR_ANY},
+    {"LocalAppData", PH_FOLDER, FOR_USER},     {"UserStartMenu", PH_FOLDER, FOR_USER},
+    {"UserDesktop", PH_FOLDER, FOR_USER},      {"app", PH_APP, FOR_ANY},
+    {"NAME", PH_PRODUCT, FOR_ANY},             {"PUBLISHER", PH_PRODUCT, FOR_ANY},
+    {"VERSION", PH_PRODUCT, FOR_ANY},          {"PRODUCT_ID", PH_PRODUCT, FOR_ANY},
 };
 #define PLACEHOLDER_COUNT (sizeof kPlaceholders / sizeof kPlaceholders[0])
 
@@ -115,21 +123,37 @@ static int ScanBrace(const char *text, size_t *length) {
     return -2;
 }
 
-/* A brace fault as a sentence fragment, the text quoted up to a sane length. */
+/* Whether product (NULL: any) may name placeholder found. */
+static int InScope(int found, const KvProduct *product) {
+    const unsigned scope = kPlaceholders[found].scope;
+    return product == NULL || scope == FOR_ANY || (scope == FOR_USER) == (product->userScope != 0);
+}
+
+/* A brace fault as a sentence fragment, the text quoted up to a sane length; -4 is a
+ * placeholder of the other scope. */
 static int SayBraceFault(int fault, const char *at, size_t length, char *problem, size_t problemSize) {
     char shown[MAX_PLACEHOLDER_NAME];
     KvpDeliverCut(at, length, shown, sizeof shown);
     if (fault == -3) return KvpSay(problem, problemSize, "unclosed \"{\" in \"", shown, "\"", NULL);
+    if (fault == -4) {
+        size_t consumed;
+        return kPlaceholders[ScanBrace(at, &consumed)].scope == FOR_USER
+                   ? KvpSay(problem, problemSize, shown, " is a folder of the user's own: only a SCOPE=user product "
+                            "may use it", NULL)
+                   : KvpSay(problem, problemSize, shown, " is for all users: a SCOPE=user product cannot use it",
+                            NULL);
+    }
     return KvpSay(problem, problemSize, "unknown placeholder ", shown, NULL);
 }
 
-/* The first placeholder fault of text: its code from ScanBrace (0 when none), where it
- * starts and how long it is. */
-static int FindFault(const char *text, const char **at, size_t *length) {
+/* The first placeholder fault of text for product (NULL: scopes not checked): its code
+ * from ScanBrace or -4 (0 when none), where it starts and how long it is. */
+static int FindFault(const char *text, const KvProduct *product, const char **at, size_t *length) {
     while (*text != '\0') {
         size_t consumed = 1;
         if (*text == '{') {
             int found = ScanBrace(text, &consumed);
+            if (found >= 0 && !InScope(found, product)) found = -4;
             if (found < -1) {
                 *at = text;
                 *length = consumed;
@@ -145,7 +169,7 @@ int KvPlaceholdersKnown(const char *text, char *unknown, size_t unknownSize) {
     const char *at;
     size_t length;
     if (unknown != NULL && unknownSize > 0) unknown[0] = '\0';
-    if (text == NULL || FindFault(text, &at, &length) == 0) return 1;
+    if (text == NULL || FindFault(text, NULL, &at, &length) == 0) return 1;
     KvpDeliverCut(at, length, unknown, unknownSize);
     return 0;
 }
@@ -172,6 +196,7 @@ static int ExpandInto(const char *text, unsigned allowed, const KvProduct *produ
         size_t pieceLength = 1, consumed = 1;
         if (*text == '{') {
             int found = ScanBrace(text, &consumed);
+            if (found >= 0 && !InScope(found, product)) found = -4;
             if (found < -1) return SayBraceFault(found, text, consumed, problem, problemSize);
             if (found >= 0) {
                 const char *name = kPlaceholders[found].name;
@@ -220,7 +245,6 @@ const char *KvProductAppRelative(const char *path) {
     return path + 6;
 }
 
-/* 1 to 4 dotted decimal numbers, each 0-65535: digits only, no sign, blank or empty part. */
 int KvpLeadingFolder(const char *text) {
     size_t i;
     for (i = 0; i < PLACEHOLDER_COUNT; ++i) {
@@ -232,10 +256,10 @@ int KvpLeadingFolder(const char *text) {
     return 0;
 }
 
-int KvpPlaceholderFault(const char *text, char *reason, size_t reasonSize) {
+int KvpPlaceholderFault(const char *text, const KvProduct *product, char *reason, size_t reasonSize) {
     const char *at;
     size_t length;
-    int fault = FindFault(text, &at, &length);
+    int fault = FindFault(text, product, &at, &length);
     if (fault == 0) return 0;
     SayBraceFault(fault, at, length, reason, reasonSize);
     return 1;

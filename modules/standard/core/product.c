@@ -150,7 +150,7 @@ static int CheckIcon(Reader *r, const char *key, const char *text) {
 
 static int CheckPlaceholders(Reader *r, const char *key, const char *text) {
     char reason[MESSAGE_SIZE];
-    if (!KvpPlaceholderFault(text, reason, sizeof reason)) return 1;
+    if (!KvpPlaceholderFault(text, r->product, reason, sizeof reason)) return 1;
     return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
 }
 
@@ -270,6 +270,9 @@ static int ReadReg(Reader *r, const char *key, const char *value, KvReg *reg) {
     if (KvpWordIs(fields[0], "HKLM")) reg->root = KV_REG_HKLM;
     else if (KvpWordIs(fields[0], "HKCU")) reg->root = KV_REG_HKCU;
     else return KvpSay(r->problem, r->problemSize, key, ": unknown root \"", fields[0], "\" (HKLM or HKCU)", NULL);
+    if (reg->root == KV_REG_HKLM && r->product->userScope)
+        return KvpSay(r->problem, r->problemSize, key, ": HKLM is for all users: a SCOPE=user product writes HKCU only",
+                      NULL);
     if (!KvpExpandOnly(fields[1], PH_PRODUCT, r->product, NULL, NULL, NULL, expanded, sizeof expanded, reason,
                     sizeof reason))
         return KvpSay(r->problem, r->problemSize, key, ": ", reason, NULL);
@@ -396,8 +399,15 @@ int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, cha
     }
     if (got > 0 && !CheckIcon(&r, "ICON", product->icon)) return 0;
 
+    /* First: every folder and registry root below is judged by it. */
+    if ((got = Get(&r, "SCOPE", value)) < 0) return 0;
+    if (got > 0 && !KvpWordIs(value, "machine") && !KvpWordIs(value, "user"))
+        return KvpSay(problem, problemSize, "SCOPE: \"", value, "\" is neither machine nor user", NULL);
+    product->userScope = got > 0 && KvpWordIs(value, "user");
+
     if ((got = Get(&r, "TARGET", product->target)) < 0) return 0;
-    if (got == 0) memcpy(product->target, "{ProgramFiles}\\{PUBLISHER}\\{NAME}", 34);
+    if (got == 0 && product->userScope) memcpy(product->target, "{LocalAppData}\\Programs\\{NAME}", 31);
+    else if (got == 0) memcpy(product->target, "{ProgramFiles}\\{PUBLISHER}\\{NAME}", 34);
     if (!CheckTarget(&r, product->target)) return 0;
 
     if ((got = Get(&r, "ASK_TARGET", value)) < 0) return 0;

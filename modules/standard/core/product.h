@@ -68,10 +68,13 @@ typedef struct KvProduct {
     char publisher[KV_PRODUCT_TEXT]; /* PUBLISHER */
     char url[KV_PRODUCT_TEXT];       /* URL, may be empty */
     char icon[KV_PRODUCT_TEXT];      /* ICON: "{app}\path[,index]" (a relative path gets {app}\), may be empty */
-    char target[KV_PRODUCT_TEXT];    /* TARGET, unexpanded; default {ProgramFiles}\{PUBLISHER}\{NAME} */
+    int userScope;                   /* SCOPE: 0 machine (default), 1 user */
+    char target[KV_PRODUCT_TEXT];    /* TARGET, unexpanded; default {ProgramFiles}\{PUBLISHER}\{NAME},
+                                        {LocalAppData}\Programs\{NAME} for a per-user product */
     int askTarget;                   /* ASK_TARGET: 1 (default) or 0 */
     char payload[KV_PRODUCT_TEXT];   /* PAYLOAD: archive folder below "payload", default "app" */
-    char pathEntry[KV_PRODUCT_TEXT]; /* PATH: a folder inside {app} added to the machine's PATH, may be empty */
+    char pathEntry[KV_PRODUCT_TEXT]; /* PATH: a folder inside {app} added to the machine's (or user's) PATH,
+                                        may be empty */
     unsigned shortcutCount;
     KvShortcut shortcuts[KV_PRODUCT_MAX_SHORTCUTS];
     unsigned regCount;
@@ -86,16 +89,23 @@ typedef const char *(*KvProductLookup)(void *context, const char *key);
  * (problemSize bytes, cut at a UTF-8 character and ended with "..." when longer) naming
  * the key: missing PRODUCT_ID, NAME, VERSION or PUBLISHER; a value of 255 bytes or more;
  * a bad version; a placeholder it does not know; a path leading out of {app} ("..");
- * a bad SHORTCUTn/REGn field; a shortcut target or icon outside {app}. Whether a target
- * is a payload file is the caller's check (KvProductAppRelative). */
+ * a bad SHORTCUTn/REGn field; a shortcut target or icon outside {app}; a folder or root
+ * of the other scope (below). Whether a target is a payload file is the caller's check
+ * (KvProductAppRelative). */
 int KvReadProduct(KvProductLookup lookup, void *context, KvProduct *product, char *problem, size_t problemSize);
 
 /* Placeholders in braces, names ASCII case ignored:
  *   {ProgramFiles} {CommonStartMenu} {CommonDesktop} {CommonAppData} {Windows} {System}
+ *   {LocalAppData} {UserStartMenu} {UserDesktop}
  *   {app} {NAME} {PUBLISHER} {VERSION} {PRODUCT_ID}
- * The first six are known folders, asked of folder(context, name) with the canonical
+ * The first nine are known folders, asked of folder(context, name) with the canonical
  * name as written above; {app} is the chosen install folder; the last four are the
  * product's own values.
+ * Scopes: a machine product (SCOPE=machine, the default) cannot name the user's folders
+ * {LocalAppData} {UserStartMenu} {UserDesktop}; a per-user product (SCOPE=user) cannot
+ * name {ProgramFiles} {CommonStartMenu} {CommonDesktop}, nor HKLM in REGn: it runs
+ * without administrator rights and must leave nothing behind for other users. KvExpand
+ * refuses them too, whenever it is given a product.
  * "{{" stands for a literal "{" (a GUID in a registry key or value); a "}" alone is
  * itself; a "{" without its "}" is an error. */
 typedef const char *(*KvFolderLookup)(void *context, const char *canonicalName);

@@ -33,7 +33,8 @@ int KvpExpandOnly(const char *text, unsigned allowed, const KvProduct *product, 
                   size_t problemSize);
 /* The length of a folder placeholder that text starts with ("{ProgramFiles}"), else 0. */
 int KvpLeadingFolder(const char *text);
-/* 1 with the first unknown or unclosed placeholder described in reason; 0 when none. */
-int KvpPlaceholderFault(const char *text, char *reason, size_t reasonSize);
+/* 1 with the first unknown or unclosed placeholder, or one of the other scope than
+ * product's (product NULL: not checked), described in reason; 0 when none. */
+int KvpPlaceholderFault(const char *text, const KvProduct *product, char *reason, size_t reasonSize);
 
 #endif

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "sdk/kelvane_install.h"
+#include "sdk/kelvane_payload.h"
 #include "sdk/quorvend_console.h"
 
 #ifdef KVTEST_STDCALL
@@ -126,6 +127,8 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     if (host->getIntValue(settings, "PRINTENV") == 2) {
         PrintWideVariable(host, "KELVANE_ACTION", L"KELVANE_ACTION");
         PrintWideVariable(host, "KELVANE_DIR", L"KELVANE_DIR");
+        PrintWideVariable(host, "KELVANE_ALLOW_DOWNGRADE", L"KELVANE_ALLOW_DOWNGRADE");
+        PrintWideVariable(host, "KELVANE_CLOSE_APPLICATIONS", L"KELVANE_CLOSE_APPLICATIONS");
     }
     if (host->getIntValue(settings, "PRINTENV") == 1) {
         char value[32] = "";
@@ -162,6 +165,11 @@ KelvaneBool KVTEST_ENTRY_CONVENTION quorvend_install2(InstallHostInterface *host
     }
     if (host->getIntValue(settings, "OWNER") == 1) host->mainWindow = CreateOwnerWindow();
 
+    if (host->getIntValue(settings, "OUTCOME") != 0) { /* as a module built against the SDK finds it */
+        KelvaneGetPayloadApi get = (KelvaneGetPayloadApi)(void *)GetProcAddress(GetModuleHandleA(NULL), KELVANE_PAYLOAD_EXPORT);
+        const KelvanePayloadApi *api = get != NULL ? get(2) : NULL;
+        if (api != NULL) api->setOutcome((uint32_t)host->getIntValue(settings, "OUTCOME"));
+    }
     host->printText("last", NULL, 0, 0);
     return result;
 }
