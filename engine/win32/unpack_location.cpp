@@ -8,9 +8,7 @@
 #include "engine/win32/run_mode.h"
 
 // An elevated process must not take the user's %TEMP%: the user's environment, and so the
-// folder, is anyone's the user runs. A per-user installer has no such boundary to keep:
-// what it installs is the user's own, writable by every program the user runs, so its
-// unpacking may be too (and, being the user's, is never handed to SYSTEM at restart). Under Wine 8 the test process is elevated (a full
+// folder, is anyone's the user runs. Under Wine 8 the test process is elevated (a full
 // token), C:\windows\Temp exists and C: reports FILE_PERSISTENT_ACLS on a fixed drive, so
 // the same rules hold there.
 namespace engine::win32 {
@@ -45,7 +43,6 @@ std::wstring AskForPath(Call call) {
 }  // namespace
 
 RunAccount CurrentRunAccount() {
-    if (g_userScopeStub) return RunAccount::unelevated;
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return RunAccount::elevated;
     RunAccount account = RunAccount::elevated;

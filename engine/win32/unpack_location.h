@@ -11,11 +11,9 @@ namespace engine::win32 {
 
 enum class RunAccount { system, elevated, unelevated };
 
-// Who this process unpacks for, from its token: LocalSystem; elevated (TokenElevation, or
-// an administrator's unfiltered token); otherwise unelevated. A token that cannot be read
-// counts as elevated, so the environment is never trusted by mistake. The per-user stub
-// (g_userScopeStub) is unelevated whatever its token: it installs for the account that
-// runs it, into that account's folders. Any thread.
+// Who this process runs as, from its token: LocalSystem; elevated (TokenElevation, or an
+// administrator's unfiltered token); otherwise unelevated. A token that cannot be read
+// counts as elevated, so the environment is never trusted by mistake. Any thread.
 RunAccount CurrentRunAccount();
 
 // The folder the unpacking folder is made in, with its trailing backslash:

@@ -1,6 +1,7 @@
 /* The end of an uninstall: the uninstaller removes its own files. What is in use (the
  * running uninstall.exe, this loaded module) moves into an admin-only folder under the
- * system's Temp and waits for the restart there, or in place; installed files a program
+ * system's Temp (a per-user product's: under the user's temp folder) and waits for the
+ * restart there, or in place; installed files a program
  * holds are removed at the restart. Starts no program, and never removes a folder that
  * holds what was not installed. */
 #include <windows.h>
@@ -46,7 +47,10 @@ typedef struct Removal {
 static int MakeWaitFolder(Removal *removal) {
     HCRYPTPROV provider = 0;
     wchar_t windows[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    /* A per-user product's uninstaller has no rights on the system's Temp: its own files
+     * wait among the user's temporary files, whose clean-up removes them. */
+    const int user = KvIsUserScope(removal->run);
+    const UINT length = user ? GetTempPathW(MAX_PATH, windows) : GetSystemWindowsDirectoryW(windows, MAX_PATH);
     unsigned attempt;
     if (removal->waitFolder[0] != L'\0') return 1;
     if (removal->waitFolderFailed || length == 0 || length >= MAX_PATH ||
@@ -60,18 +64,20 @@ static int MakeWaitFolder(Removal *removal) {
         unsigned i;
         int at;
         if (!CryptGenRandom(provider, sizeof random, random)) break;
-        at = swprintf(removal->waitFolder, MAX_PATH + 64, L"%ls%lsTemp\\kv-removal-", windows,
-                      windows[length - 1] == L'\\' ? L"" : L"\\");
+        at = swprintf(removal->waitFolder, MAX_PATH + 64, L"%ls%ls%lskv-removal-", windows,
+                      windows[length - 1] == L'\\' ? L"" : L"\\", user ? L"" : L"Temp\\");
         if (at < 0) break;
         for (i = 0; i < sizeof random; ++i) {
             removal->waitFolder[at++] = L"0123456789abcdef"[random[i] >> 4];
             removal->waitFolder[at++] = L"0123456789abcdef"[random[i] & 15];
         }
         removal->waitFolder[at] = L'\0';
-        if (KvCreateFolderWithSddl(removal->waitFolder, kAdminOnly, &code)) {
+        if (user ? CreateDirectoryW(removal->waitFolder, NULL)
+                 : KvCreateFolderWithSddl(removal->waitFolder, kAdminOnly, &code)) {
             CryptReleaseContext(provider, 0);
             return 1;
         }
+        if (user) code = GetLastError();
         if (code != ERROR_ALREADY_EXISTS) break;
     }
     CryptReleaseContext(provider, 0);
@@ -98,6 +104,11 @@ static void RemoveInUse(Removal *removal, const char *path, const wchar_t *wide,
             if (MoveFileExW(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
                 KvPrintf(removal->run, KV_COLOR_PROGRESS, "Removed %s (its copy in the system's Temp folder waits "
                                                           "for a restart)", path);
+                return;
+            }
+            if (KvIsUserScope(removal->run)) { /* unelevated: nothing may be scheduled */
+                KvPrintf(removal->run, KV_COLOR_PROGRESS, "Removed %s (its copy is left with the user's temporary "
+                                                          "files)", path);
                 return;
             }
             /* The move succeeded but nothing will delete it: bring it back and wait in place. */

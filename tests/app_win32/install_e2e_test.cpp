@@ -300,7 +300,9 @@ TEST(Installation, StdcallModuleFailingWith256SeesTheIconsOwnsTheLogQuestionAndT
     while (!installation.exists("viewer-started.txt") && GetTickCount() - start < wait) {
         Sleep(50);
     }
-    if (shellMissing || !wine) EXPECT_NE(installation.exists("viewer-started.txt"), shellMissing) << shellMissing;
+    if (shellMissing || !wine) {
+        EXPECT_NE(installation.exists("viewer-started.txt"), shellMissing) << shellMissing;
+    }
     EXPECT_FALSE(installation.exists("viewer-elevated.txt")) << "the user's viewer ran elevated";
     EXPECT_EQ(records,
               Concat(Welcome(), {"Hello", " ", "world", "\n", "\n", "red", "\n", "My Program", "\n", "icons ok", "\n",

@@ -47,7 +47,8 @@ bool MakeLink(const std::string& target, const std::string& link, bool folder) {
         program = std::wstring(system) + L"\\cmd.exe";
         command = L"cmd /c mklink " + std::wstring(folder ? L"/J \"" : L"\"") + Wide(link) + L"\" \"" + Wide(target) + L"\"";
     }
-    STARTUPINFOW startup = {sizeof startup};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
         return false;
@@ -71,7 +72,9 @@ void ExpectOnly(PACL dacl, const std::vector<WELL_KNOWN_SID_TYPE>& known, size_t
                   OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
         EXPECT_EQ(ace->Header.AceFlags & INHERITED_ACE, 0) << "ACE " << i << " comes from the temp folder";
         EXPECT_EQ(ace->Mask, static_cast<DWORD>(FILE_ALL_ACCESS));
-        if (i < known.size()) EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, known[i])) << "ACE " << i;
+        if (i < known.size()) {
+            EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, known[i])) << "ACE " << i;
+        }
     }
 }
 

@@ -181,6 +181,27 @@ protected:
         CoUninitialize();
     }
 
+    // Packs another product beside the first: its own payload folder, product file and installer.
+    std::string Pack(const std::string& name, const std::string& product,
+                     const std::vector<std::pair<std::wstring, std::string>>& files) const {
+        const std::wstring payload = Wide(scratch_.path()) + L"\\" + Wide(name);
+        for (const auto& file : files) {
+            const std::wstring path = payload + L"\\" + file.first;
+            MakeFolders(path.substr(0, path.rfind(L'\\')));
+            WriteBytes(path, file.second);
+        }
+        const std::string setup = scratch_.file(name + ".exe");
+        engine_test::WriteBytes(scratch_.file(name + ".ini"), product);
+        const modtest_test::ProgramRun pack = modtest_test::RunProgram(
+            BinDirectory() + "kelvane-pack.exe",
+            {"--product", scratch_.file(name + ".ini"), "--payload", scratch_.file(name), "--out", setup});
+        EXPECT_EQ(pack.exitCode, 0u) << pack.out << pack.err;
+        return setup;
+    }
+    DWORD Run(const std::string& setup, const std::wstring& switches) const {
+        return RunCommandLine(L"\"" + Wide(setup) + L"\" /quiet /acceptlicence " + switches);
+    }
+
     DWORD Install(const std::string& log) const {
         return RunCommandLine(L"\"" + Wide(setup_) + L"\" /quiet /acceptlicence /log=\"" + Wide(log) + L"\" \"/dir=" +
                               app_ + L"\"");
@@ -261,6 +282,97 @@ TEST_F(ProductInstall, AFailureHalfWayRestoresTheStateBefore) {
     const std::string records = engine_test::ReadBytes(log);
     EXPECT_NE(records.find("Undone"), std::string::npos) << records;
     EXPECT_NE(records.find("Exit code 1603"), std::string::npos) << records;
+}
+
+// The second release over the first: a file dropped, one added, one changed, a shortcut
+// renamed; one entry at the new version; the first release over it refused untouched;
+// the second's uninstall leaves nothing of either.
+TEST_F(ProductInstall, ASecondReleaseReplacesTheFirstInPlaceAndTheFirstIsRefusedOverIt) {
+    ASSERT_EQ(Install(scratch_.file("v1.log")), 0u) << engine_test::ReadBytes(scratch_.file("v1.log"));
+    std::string v2 = kProduct;
+    v2.replace(v2.find("VERSION=1.2.3"), 13, "VERSION=2.0.0");
+    v2.replace(v2.find("|Test Product|"), 14, "|Test Product 2|");
+    const std::string setup2 = Pack("v2", v2, {{L"bin\\app.exe", "the second program"}, {L"bin\\new.dll", "new"},
+                                               {L"docs\\read me.txt", "read me again\r\n"}, {L"zero.dat", ""}});
+    ASSERT_EQ(Run(setup2, L"/log=\"" + Wide(scratch_.file("v2.log")) + L"\""), 0u)
+        << engine_test::ReadBytes(scratch_.file("v2.log"));
+    EXPECT_EQ(ReadBytes(app_ + L"\\bin\\app.exe"), "the second program");
+    EXPECT_EQ(ReadBytes(app_ + L"\\bin\\new.dll"), "new");
+    EXPECT_EQ(ReadBytes(app_ + L"\\docs\\read me.txt"), "read me again\r\n");
+    EXPECT_FALSE(Exists(app_ + L"\\bin\\tools"));  // only the first release had it
+    EXPECT_FALSE(Exists(desktopLink_));
+    const std::wstring renamed = desktopLink_.substr(0, desktopLink_.rfind(L'\\')) + L"\\Test Product 2.lnk";
+    EXPECT_EQ(ReadLink(renamed), app_ + L"\\bin\\app.exe ");
+    EXPECT_EQ(RegText(kAppsKey, L"DisplayVersion"), L"2.0.0");
+
+    const std::string journal = ReadBytes(app_ + L"\\uninstall\\journal.txt");
+    EXPECT_EQ(Install(scratch_.file("v1-again.log")), 1638u);
+    EXPECT_EQ(ReadBytes(app_ + L"\\uninstall\\journal.txt"), journal);
+    EXPECT_EQ(ReadBytes(app_ + L"\\bin\\app.exe"), "the second program");
+    EXPECT_EQ(RegText(kAppsKey, L"DisplayVersion"), L"2.0.0");
+
+    EXPECT_EQ(RunCommandLine(RegText(kAppsKey, L"QuietUninstallString")), 0u);
+    EXPECT_FALSE(Exists(app_));
+    EXPECT_FALSE(Exists(renamed));
+    EXPECT_EQ(RegText(kSharedKey, L"Greeting"), L"before");
+}
+
+// A program holds an installed file open without sharing: the upgrade stages the new file,
+// the replacement waits among the system's pending renames, the log names it, 3010. (Wine's
+// Restart Manager names no program holding a file, so /closeapplications has none to close.)
+TEST_F(ProductInstall, AFileInUseWaitsForARestartAndTheRunSaysSo) {
+    ASSERT_EQ(Install(scratch_.file("v1.log")), 0u);
+    std::string v2 = kProduct;
+    v2.replace(v2.find("VERSION=1.2.3"), 13, "VERSION=1.3.0");
+    std::vector<std::pair<std::wstring, std::string>> files(kPayload.begin(), kPayload.end());
+    files[0].second = "the newer program";
+    const std::string setup2 = Pack("v13", v2, files);
+    const std::wstring held = app_ + L"\\bin\\app.exe";
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const std::string log = scratch_.file("in-use.log");
+    EXPECT_EQ(Run(setup2, L"/log=\"" + Wide(log) + L"\""), 3010u) << engine_test::ReadBytes(log);
+    CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(held), "not really a program");  // until the restart
+    wchar_t pending[32768] = L"";
+    DWORD size = sizeof pending - sizeof(wchar_t);
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                 L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size);
+    bool listed = false;
+    std::string names;
+    // Pairs of names, a deletion's second one empty: walk the whole value.
+    const wchar_t* const end = pending + size / sizeof(wchar_t);
+    for (const wchar_t* name = pending; name < end; name += wcslen(name) + 1) {
+        listed = listed || std::wstring(name) == L"!\\??\\" + held;
+        names += std::string(name, name + wcslen(name)) + "\n";
+    }
+    EXPECT_TRUE(listed) << names;
+    EXPECT_NE(engine_test::ReadBytes(log).find("Exit code 3010"), std::string::npos);
+    EXPECT_NE(engine_test::ReadBytes(log).find("app.exe"), std::string::npos);
+}
+
+// SCOPE=user: the per-user stub (no elevation asked), the user's local application data,
+// the entry in the user's hive, and a clean uninstall. Wine runs every process with
+// administrator rights, so the run without them is not shown here.
+TEST_F(ProductInstall, APerUserProductInstallsForTheUserAndUninstallsCleanly) {
+    const std::string setup = Pack("user", "PRODUCT_ID=Kelvane.Test.User\r\nNAME=Kelvane User Test\r\nVERSION=1.0\r\n"
+                                           "PUBLISHER=Kelvane Tests\r\nSCOPE=user\r\n"
+                                           "SHORTCUT1=startmenu|Kelvane User Test|{app}\\app.exe||\r\n",
+                                   {{L"app.exe", "for one user"}});
+    ASSERT_EQ(Run(setup, L""), 0u);
+    const std::wstring app = KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Kelvane User Test";
+    EXPECT_EQ(ReadBytes(app + L"\\app.exe"), "for one user");
+    EXPECT_TRUE(Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\Kelvane User Test.lnk"));
+    const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvane.Test.User";
+    wchar_t quiet[1024] = L"";
+    DWORD size = sizeof quiet - sizeof(wchar_t);
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, key, L"QuietUninstallString", RRF_RT_REG_SZ, nullptr, quiet, &size), 0);
+    EXPECT_FALSE(KeyExists(key));  // not the machine's
+    EXPECT_EQ(RunCommandLine(quiet), 0u);
+    EXPECT_FALSE(Exists(app));
+    EXPECT_FALSE(Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\Kelvane User Test.lnk"));
+    HKEY left = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &left), 0);
 }
 
 }  // namespace
