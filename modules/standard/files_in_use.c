@@ -11,7 +11,6 @@
 #include "quorvend_console.h"
 #include "standard_private.h"
 
-#define HOST_CONSOLE_ID 1000 /* the console's control id in the host's main dialog */
 /* Sessions that closed programs, kept until the end to restart them. */
 #define KV_MAX_CLOSING_SESSIONS 8
 
@@ -135,16 +134,6 @@ static void PrintHolders(KvRun *run, const RM_PROCESS_INFO *infos, UINT count) {
     }
 }
 
-/* The host's console, as the module's entry finds it: NULL in the test host. */
-static HWND FindHostConsole(const InstallHostInterface *host) {
-    char className[64];
-    HWND console;
-    if (host->mainWindow == NULL) return NULL;
-    console = GetDlgItem((HWND)host->mainWindow, HOST_CONSOLE_ID);
-    if (console == NULL || GetClassNameA(console, className, sizeof className) == 0) return NULL;
-    return lstrcmpiA(className, QUORVEND_CONSOLE_CLASS) == 0 ? console : NULL;
-}
-
 /* 'C', 'R' or 'S'; a cancelled field stops. */
 static char Ask(KvRun *run, HWND console) {
     for (;;) {
@@ -240,7 +229,7 @@ int KvCheckFilesInUse(KvRun *run, const char *const *paths, unsigned count) {
         result = KV_INUSE_FREE; /* what is still held when its turn comes waits for the restart */
     } else {
         PrintHolders(run, infos, holders);
-        console = run->ui == KV_UI_FULL ? FindHostConsole(run->host) : NULL;
+        console = run->ui == KV_UI_FULL ? KvFindHostConsole(run->host) : NULL;
         answer = console != NULL ? Ask(run, console) : CloseApplicationsAsked() ? 'C' : 'R';
         if (answer == 'C') {
             KvPrintf(run, KV_COLOR_NORMAL, "Decided: close the programs (%s)",

@@ -98,7 +98,7 @@ static int ReadProduct(KvRun *run) {
 
 /* The host's console, or NULL: the test host has none, and a module may have put its own
  * window in mainWindow, whose control 1000 could be anything. */
-static HWND FindHostConsole(const InstallHostInterface *host) {
+HWND KvFindHostConsole(const InstallHostInterface *host) {
     char className[64];
     HWND console;
     if (host->mainWindow == NULL) return NULL;
@@ -166,7 +166,7 @@ static int ChooseTarget(KvRun *run) {
         return 0;
     }
     if (given == 0 && !KvExpandText(run, run->product.target, target, sizeof target)) return 0;
-    console = run->ui == KV_UI_FULL && run->product.askTarget ? FindHostConsole(run->host) : NULL;
+    console = run->ui == KV_UI_FULL && run->product.askTarget ? KvFindHostConsole(run->host) : NULL;
     if (console != NULL && !AskTarget(run, console, target, sizeof target)) return 0;
     if (!KvNormaliseFolder(target, run->app, sizeof run->app) ||
         !KvJoin(run->uninstallFolder, sizeof run->uninstallFolder, run->app, KV_UNINSTALL_FOLDER_NAME)) {

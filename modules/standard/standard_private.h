@@ -247,6 +247,10 @@ int KvCheckJournalFilesInUse(KvRun *run, const KvJournalFile *journal);
  * restart and counted. 1 when scheduled; 0 for any other failure. */
 int KvDeleteAtRestart(KvRun *run, const char *path, DWORD code);
 
+/* The host's console, or NULL: the test host has none, and a module may have put its own
+ * window in mainWindow, whose control 1000 could be anything. */
+HWND KvFindHostConsole(const InstallHostInterface *host);
+
 #ifdef __cplusplus
 }
 #endif
