@@ -176,6 +176,10 @@ protected:
         SetGreeting(L"before");
     }
     void TearDown() override {
+        // A product a test leaves installed goes as a deployment tool would remove it: the
+        // other bitness's tests run in the same prefix after these.
+        const std::wstring quiet = RegText(kAppsKey, L"QuietUninstallString");
+        if (quiet != L"(none)") RunCommandLine(quiet);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Kelvane Tests");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppsKey);
         CoUninitialize();
